@@ -1,0 +1,54 @@
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/cli.h"
+#include "cli/console.h"
+
+namespace {
+
+struct Command {
+    const char* name;
+    const char* synopsis;
+    int (*run)(const CliArgs&);
+};
+
+constexpr Command kCommands[] = {
+    {"json", "json [--drive X:=DEVICE]... LOG   print the analysed log as JSON (UTF-8)",
+     RunJsonCommand},
+};
+
+void PrintUsage(std::FILE* out) {
+    std::fputs("usage: vantrel-cli COMMAND [ARGS]...\n\ncommands:\n", out);
+    for (const Command& command : kCommands) {
+        std::fprintf(out, "  %s\n", command.synopsis);
+    }
+    std::fputs("\n'vantrel-cli --help' prints this text.\n", out);
+}
+
+}  // namespace
+
+void PrintError(std::string_view message) {
+    std::fprintf(stderr, "vantrel-cli: %.*s\n", static_cast<int>(message.size()), message.data());
+}
+
+int main(int argc, char** argv) {
+    PrepareConsoleOutput();
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        PrintUsage(stdout);
+        return kExitOk;
+    }
+    for (const Command& command : kCommands) {
+        if (name == command.name) {
+            return command.run(CliArgs(argv + 2, argv + argc));
+        }
+    }
+    PrintError("unknown command '" + name + "'");
+    PrintUsage(stderr);
+    return kExitUsage;
+}

@@ -1,0 +1,219 @@
+// ParseLine: one log line into changes of the store.
+#include <cstring>
+
+#include "engine/behavior_tag.h"
+#include "engine/log_analyzer.h"
+#include "engine/parse_scratch.h"
+#include "engine/text.h"
+
+namespace {
+
+constexpr std::size_t kLineFields = 6;
+constexpr std::size_t kMinProcessSubFields = 7;
+
+// The fields of a [PRO] line, as views into the line.
+struct ProcessLine {
+    std::string_view time;
+    std::string_view creatorId;
+    std::string_view handling;
+    std::string_view id;
+    std::string_view pid;
+    std::string commandLine;
+    std::string imagePath;  // converted to drive-letter form
+    // The file and signature attributes, in the order the line carries them.
+    std::string_view fileSize, fileTimestamp, md5, featureCode, signSerial1, signCompany1,
+        signSerial2, signCompany2, sign1CheckA, sign1CheckB, peSign1Check, sign2CheckA, sign2CheckB,
+        peSign2Check;
+};
+
+bool IsSet(std::string_view flag) {
+    return flag == "1";
+}
+
+std::string_view Span(std::string_view first, std::string_view last) {
+    return std::string_view(first.data(),
+                            static_cast<std::size_t>(last.data() + last.size() - first.data()));
+}
+
+std::string_view NameOf(std::string_view path) {
+    const std::size_t slash = path.rfind('\\');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+void FillIn(ProcessRecord& record, const ProcessLine& line, const ProcessRecord* creator) {
+    record.state = 1;
+    record.id = ParseNumber(line.id);
+    record.pid = ParseNumber(line.pid);
+    record.ppid = creator != nullptr ? creator->pid : 0;
+    CopyToBuffer(record.name, sizeof(record.name), NameOf(line.imagePath));
+    CopyToBuffer(record.imagePath, sizeof(record.imagePath), line.imagePath);
+    record.commandLine = line.commandLine;
+    record.md5 = line.md5;
+    record.fileSize = line.fileSize;
+    record.fileTimestamp = line.fileTimestamp;
+    record.featureCode = line.featureCode;
+    record.signCompany2 = line.signCompany2;
+    record.signSerial2 = line.signSerial2;
+    record.signCompany1 = line.signCompany1;
+    record.signSerial1 = line.signSerial1;
+    record.peSign2Check = line.peSign2Check;
+    record.sign2CheckB = line.sign2CheckB;
+    record.sign2CheckA = line.sign2CheckA;
+    record.peSign1Check = line.peSign1Check;
+    record.sign1CheckB = line.sign1CheckB;
+    record.sign1CheckA = line.sign1CheckA;
+    record.startTime = line.time;
+    record.handling = line.handling;
+}
+
+template <typename... Pieces>
+void Append(std::string& text, const Pieces&... pieces) {
+    (text.append(pieces), ...);
+}
+
+// The creation behaviour's short text, shown in the list.
+std::string ShortCreationText(const ProcessLine& p) {
+    std::string text;
+    Append(text, "路径：", p.imagePath, "  ", "PID：", p.pid, "  ", "特征码：", p.featureCode, "  ",
+           "MD5：", p.md5, "  ", "大小：", p.fileSize, "  ");
+    if (!p.signSerial1.empty() && !p.signCompany1.empty()) {
+        Append(text, "签名公司名：", p.signCompany1, "  ");
+        if (IsSet(p.sign1CheckA) && IsSet(p.sign1CheckB)) {
+            text += "签名通过  ";
+        }
+        if (IsSet(p.peSign1Check)) {
+            text += "PE通过  ";
+        }
+    }
+    if (!p.signSerial2.empty() && !p.signCompany2.empty()) {
+        Append(text, "签名公司名2：", p.signCompany2, "  ");
+        if (IsSet(p.sign2CheckA) && IsSet(p.sign2CheckB)) {
+            text += "签名通过  ";
+        }
+        if (IsSet(p.peSign2Check)) {
+            text += "PE通过  ";
+        }
+    }
+    return text;
+}
+
+// The creation behaviour's long text, copied to the clipboard.
+std::string LongCreationText(const ProcessLine& p) {
+    std::string text;
+    Append(text, "路径：", p.imagePath, "  ", "PID：", p.pid, "  ", "特征码：", p.featureCode, "  ",
+           "MD5：", p.md5, "  ", "大小：", p.fileSize, "  ", "时间戳：", p.fileTimestamp, "  ");
+    if (!p.signSerial1.empty() && !p.signCompany1.empty()) {
+        Append(text, "签名序列号：", p.signSerial1, "  ", "签名公司名：", p.signCompany1, "  ");
+        if (IsSet(p.sign1CheckA) && IsSet(p.sign1CheckB)) {
+            text += "签名1校验通过  ";
+        }
+        if (IsSet(p.peSign1Check)) {
+            text += "PE签名1校验通过  ";
+        }
+    }
+    if (!p.signSerial2.empty() && !p.signCompany2.empty()) {
+        Append(text, "签名序列号2：", p.signSerial2, "  ", "签名公司名2：", p.signCompany2, "  ");
+        if (IsSet(p.sign2CheckA) && IsSet(p.sign2CheckB)) {
+            text += "签名2校验通过  ";
+        }
+        if (IsSet(p.peSign2Check)) {
+            text += "PE签名2校验通过  ";
+        }
+    }
+    Append(text, "命令行：", p.commandLine);
+    return text;
+}
+
+}  // namespace
+
+void LogAnalyzer::ParseLine(std::string_view line) {
+    const BehaviorTag* tag = MatchBehaviorTag(line);
+    if (tag == nullptr) {
+        return;
+    }
+    std::vector<std::string_view>& fields = scratch_->fields;
+    SplitKeepEmpty(line, '|', fields);
+
+    switch (tag->handling) {
+        case TagHandling::ProcessCreate:
+            ParseProcessCreate(fields);
+            return;
+        case TagHandling::ModuleLoad:
+        case TagHandling::DriverLoad:
+            ParseLoadLine(fields, tag->handling == TagHandling::ModuleLoad);
+            return;
+        case TagHandling::ProcessEnd: {
+            if (fields.size() != kLineFields) {
+                return;
+            }
+            std::lock_guard guard(lock);
+            if (ProcessRecord* process = FindProcess(ParseNumber(fields[3]), roots)) {
+                process->state = 0;
+            }
+            return;
+        }
+        case TagHandling::Ordinary:
+            break;
+    }
+
+    if (fields.size() != kLineFields) {
+        return;
+    }
+    BehaviorRecord behavior{std::string(fields[1]), std::string(tag->label), std::string(fields[4]),
+                            std::string(fields[4]), std::string(fields[5])};
+    std::lock_guard guard(lock);
+    if (ProcessRecord* process = FindProcess(ParseNumber(fields[3]), roots)) {
+        process->behaviors.push_back(std::move(behavior));
+    }
+}
+
+void LogAnalyzer::ParseProcessCreate(const std::vector<std::string_view>& fields) {
+    const std::size_t count = fields.size();
+    if (count < kLineFields) {
+        return;
+    }
+    // The descriptor runs from field 4 to the next-to-last field, "|" included: only the last
+    // field is the handling text.
+    const std::string_view descriptor = Span(fields[4], fields[count - 2]);
+    std::vector<std::string_view>& sub = scratch_->subFields;
+    SplitKeepEmpty(descriptor, '/', sub);
+    const std::size_t m = sub.size();
+    if (m < kMinProcessSubFields) {
+        return;
+    }
+    const std::size_t attributeCount = m <= 11 ? 3 : (m <= 17 ? 8 : 14);
+    const std::size_t firstAttribute = m - attributeCount;
+
+    ProcessLine p;
+    p.time = fields[1];
+    p.creatorId = fields[3];
+    p.handling = fields[count - 1];
+    p.id = sub[0];
+    p.pid = sub[1];
+    p.commandLine = Span(sub[3], sub[firstAttribute - 1]);
+    std::string_view* const attributes[] = {
+        &p.fileSize,     &p.fileTimestamp, &p.md5,          &p.featureCode, &p.signSerial1,
+        &p.signCompany1, &p.signSerial2,   &p.signCompany2, &p.sign1CheckA, &p.sign1CheckB,
+        &p.peSign1Check, &p.sign2CheckA,   &p.sign2CheckB,  &p.peSign2Check};
+    for (std::size_t i = 0; i < attributeCount; ++i) {
+        *attributes[i] = sub[firstAttribute + i];
+    }
+    p.imagePath = sub[2];
+    ConvertDevicePath(p.imagePath, *seams_.drives);
+
+    std::lock_guard guard(lock);
+    ProcessRecord* creator = FindProcess(ParseNumber(p.creatorId), roots);
+    if (ProcessRecord* existing = FindProcess(ParseNumber(p.id), roots)) {
+        FillIn(*existing, p, creator);
+        return;
+    }
+    auto record = std::make_unique<ProcessRecord>();
+    FillIn(*record, p, creator);
+    if (creator == nullptr) {
+        InsertProcess(std::move(record), nullptr, nullptr);
+        return;
+    }
+    const BehaviorRecord creation{std::string(p.time), "创建进程", ShortCreationText(p),
+                                  LongCreationText(p), std::string(p.handling)};
+    InsertProcess(std::move(record), creator, &creation);
+}

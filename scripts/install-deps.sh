@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what building and testing Vantrel needs on Debian 12, quietly and only what is missing.
+set -euo pipefail
+
+need=(cmake ninja-build g++ make pkg-config libgtest-dev libssl-dev
+      mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+      wine wine64 xvfb xauth x11-utils imagemagick locales
+      openssl osslsigncode clang-format)
+missing=()
+for p in "${need[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

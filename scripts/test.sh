@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every preset and runs every test: natively (plain and under the
+# sanitizers) and the Windows build under Wine inside a virtual screen.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc)
+status=0
+run_ctest() {
+    ctest --test-dir "$1" --output-on-failure -j "$jobs" "${@:2}" || status=1
+}
+
+for preset in native native-asan; do
+    echo "== $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build "build/$preset" -j "$jobs"
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest "build/$preset"
+done
+
+echo "== mingw (under Wine)"
+cmake --preset mingw >/dev/null
+cmake --build build/mingw -j "$jobs"
+(
+    . scripts/wine-session.sh build/mingw
+    # Wine's programs start slowly: run them one after another on this shared session.
+    ctest --test-dir build/mingw --output-on-failure -j 1
+) || status=1
+
+exit $status

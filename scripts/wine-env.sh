@@ -1,0 +1,14 @@
+# Sourced: the Wine environment of one build tree. Usage: . scripts/wine-env.sh BUILD_DIR
+# A prefix of its own inside the build tree, code page 936 (Wine takes it from LC_ALL, and the
+# locale must exist or Chinese file names break), no debug chatter.
+_vantrel_build=$(cd "$1" && pwd)
+export WINEPREFIX="$_vantrel_build/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LOCPATH="$_vantrel_build/locale"
+if [ ! -d "$LOCPATH/zh_CN.UTF-8" ]; then
+    mkdir -p "$LOCPATH"
+    localedef -i zh_CN -f UTF-8 "$LOCPATH/zh_CN.UTF-8" 2>/dev/null || true
+fi
+export LC_ALL=zh_CN.UTF-8
+unset _vantrel_build

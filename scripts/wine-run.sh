@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# CMake's cross-compiling emulator: runs one Windows program of a build tree under Wine, with the
+# tree's own prefix. The build tree is the nearest folder above the program with a CMakeCache.txt.
+set -euo pipefail
+exe=$1
+shift
+dir=$(cd "$(dirname "$exe")" && pwd)
+while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do
+    dir=$(dirname "$dir")
+done
+# shellcheck source=wine-env.sh
+. "$(dirname "$0")/wine-env.sh" "$dir"
+exec wine "$exe" "$@"

@@ -1,0 +1,28 @@
+# Sourced: starts what a Windows test run needs and stops it on exit. Usage:
+#   . scripts/wine-session.sh BUILD_DIR
+# A virtual 24-bit screen (unless VANTREL_USE_DISPLAY=1 keeps the current one), an initialised
+# prefix and one wineserver kept alive for the whole run, so each test does not pay for Wine's start.
+_vantrel_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$_vantrel_scripts/wine-env.sh" "$1"
+_vantrel_xvfb_pid=
+if [ "${VANTREL_USE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]; then
+    _vantrel_fifo=$(mktemp -u)
+    mkfifo "$_vantrel_fifo"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$_vantrel_fifo" >/dev/null 2>&1 &
+    _vantrel_xvfb_pid=$!
+    read -r _vantrel_display <"$_vantrel_fifo"
+    rm -f "$_vantrel_fifo"
+    export DISPLAY=":$_vantrel_display"
+fi
+vantrel_wine_session_end() {
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    [ -n "$_vantrel_xvfb_pid" ] && kill "$_vantrel_xvfb_pid" 2>/dev/null || true
+}
+trap vantrel_wine_session_end EXIT
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >/dev/null 2>&1 || true
+    # Wine draws the frame and caption itself, so screenshots show them.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
+fi
+wineserver -p

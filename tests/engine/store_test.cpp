@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "engine/log_analyzer.h"
+
+namespace {
+
+std::unique_ptr<ProcessRecord> Record(uint32_t id) {
+    auto record = std::make_unique<ProcessRecord>();
+    record->id = id;
+    return record;
+}
+
+std::vector<uint32_t> Ids(const ProcessList& list) {
+    std::vector<uint32_t> ids;
+    for (const ProcessRecord* p : list) {
+        ids.push_back(p->id);
+    }
+    return ids;
+}
+
+class StoreTest : public ::testing::Test {
+  protected:
+    LogAnalyzer analyzer{AnalyzerSeams{std::make_shared<DriveTable>()}};
+};
+
+}  // namespace
+
+TEST_F(StoreTest, InsertKeepsArrivalOrderAndTreeShape) {
+    EXPECT_EQ(analyzer.FindProcess(1, analyzer.roots), nullptr);
+    ProcessRecord* r1 = analyzer.InsertProcess(Record(1), nullptr, nullptr);
+    ProcessRecord* r2 = analyzer.InsertProcess(Record(2), r1, nullptr);
+    const ProcessList snapshot = analyzer.SnapshotRoots();
+    analyzer.InsertProcess(Record(3), nullptr, nullptr);
+    const BehaviorRecord creation{"t", "a", "i", "d", "h"};
+    ProcessRecord* r4 = analyzer.InsertProcess(Record(4), r2, &creation);
+
+    EXPECT_EQ(Ids(analyzer.roots), (std::vector<uint32_t>{1, 3}));
+    EXPECT_EQ(Ids(r1->children), (std::vector<uint32_t>{2}));
+    EXPECT_EQ(Ids(r2->children), (std::vector<uint32_t>{4}));
+    EXPECT_EQ(r4->parent, r2);
+    ASSERT_EQ(r2->behaviors.size(), 1u);
+    EXPECT_EQ(r2->behaviors[0].detail, "d");
+    EXPECT_TRUE(r4->behaviors.empty());
+
+    // A snapshot taken before R4 still finds it through R2, but not R3, added after it.
+    EXPECT_EQ(analyzer.FindProcess(4, snapshot), r4);
+    EXPECT_EQ(analyzer.FindProcess(3, snapshot), nullptr);
+    EXPECT_EQ(analyzer.FindProcess(4, analyzer.roots), r4);
+    EXPECT_EQ(analyzer.FindProcess(5, analyzer.roots), nullptr);
+    EXPECT_EQ(analyzer.FindProcess(1, ProcessList{}), nullptr);
+
+    analyzer.stopRequested = true;
+    for (uint32_t id : {1u, 2u, 3u, 4u}) {
+        EXPECT_EQ(analyzer.FindProcess(id, analyzer.roots), nullptr) << id;
+    }
+}
+
+TEST_F(StoreTest, SecondRootWithAnExistingIdDoesNotHideTheFirst) {
+    // Only while stopping does the parser add a record whose id exists; the first stays found.
+    ProcessRecord* first = analyzer.InsertProcess(Record(7), nullptr, nullptr);
+    analyzer.InsertProcess(Record(7), nullptr, nullptr);
+    EXPECT_EQ(analyzer.FindProcess(7, analyzer.roots), first);
+}
+
+TEST_F(StoreTest, ClearDestroysAChainThousandsDeep) {
+    ProcessRecord* parent = analyzer.InsertProcess(Record(0), nullptr, nullptr);
+    for (uint32_t id = 1; id < 200000; ++id) {
+        parent = analyzer.InsertProcess(Record(id), parent, nullptr);
+    }
+    EXPECT_EQ(analyzer.FindProcess(199999, analyzer.roots), parent);
+    analyzer.ClearProcesses();
+    EXPECT_TRUE(analyzer.roots.empty());
+    EXPECT_EQ(analyzer.FindProcess(5, analyzer.roots), nullptr);
+    analyzer.InsertProcess(Record(5), nullptr, nullptr);
+    EXPECT_NE(analyzer.FindProcess(5, analyzer.roots), nullptr);
+}
+
+TEST_F(StoreTest, AppendWaitsForAReaderHoldingTheLock) {
+    ProcessRecord* process = analyzer.InsertProcess(Record(1), nullptr, nullptr);
+    std::atomic<bool> appended{false};
+    std::thread writer;
+    {
+        std::lock_guard reader(analyzer.lock);
+        writer = std::thread([&] {
+            analyzer.AppendBehavior(process, BehaviorRecord{"t", "a", "i", "i", "h"});
+            appended = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_FALSE(appended);
+        EXPECT_TRUE(process->behaviors.empty());
+    }
+    writer.join();
+    EXPECT_TRUE(appended);
+    EXPECT_EQ(process->behaviors.size(), 1u);
+}
