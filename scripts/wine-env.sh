@@ -1,4 +1,5 @@
 # Sourced: the Wine environment of one build tree. Usage: . scripts/wine-env.sh BUILD_DIR
+# Run Windows programs with vantrel_wine (below): it gives them code page 936.
 # A prefix of its own inside the build tree, code page 936 (Wine takes it from LC_ALL, and the
 # locale must exist or Chinese file names break), no debug chatter.
 _vantrel_build=$(cd "$1" && pwd)
@@ -10,5 +11,6 @@ if [ ! -d "$LOCPATH/zh_CN.UTF-8" ]; then
     mkdir -p "$LOCPATH"
     localedef -i zh_CN -f UTF-8 "$LOCPATH/zh_CN.UTF-8" 2>/dev/null || true
 fi
-export LC_ALL=zh_CN.UTF-8
+# Set per command (vantrel_wine), not in this shell, which has no use for the locale.
+vantrel_wine() { LC_ALL=zh_CN.UTF-8 wine "$@"; }
 unset _vantrel_build

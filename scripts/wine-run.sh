@@ -10,4 +10,4 @@ while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do
 done
 # shellcheck source=wine-env.sh
 . "$(dirname "$0")/wine-env.sh" "$dir"
-exec wine "$exe" "$@"
+exec env LC_ALL=zh_CN.UTF-8 wine "$exe" "$@"

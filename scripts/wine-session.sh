@@ -21,8 +21,16 @@ vantrel_wine_session_end() {
 }
 trap vantrel_wine_session_end EXIT
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1 || true
+    vantrel_wine wineboot -i >/dev/null 2>&1 || true
     # Wine draws the frame and caption itself, so screenshots show them.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
+    vantrel_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
 fi
 wineserver -p
+if [ -f "$1/tests/wine_keepalive.exe" ]; then
+    vantrel_wine "$1/tests/wine_keepalive.exe" </dev/null >/dev/null 2>&1 &
+    # Wait for Wine's desktop, which the keep-alive window brings up.
+    for _ in $(seq 50); do
+        pgrep -f 'explorer.exe /desktop' >/dev/null && break
+        sleep 0.1
+    done
+fi
