@@ -16,6 +16,8 @@ struct Command {
 constexpr Command kCommands[] = {
     {"json", "json [--drive X:=DEVICE]... LOG   print the analysed log as JSON (UTF-8)",
      RunJsonCommand},
+    {"featurecode", "featurecode FILE...               print the feature code of each PE file",
+     RunFeatureCodeCommand},
 };
 
 void PrintUsage(std::FILE* out) {
