@@ -1,0 +1,45 @@
+// Resource ids of the program, shared by the resource script and the code.
+#pragma once
+
+// Dialog templates
+#define IDD_ABOUTBOX 100
+#define IDD_VANTREL_DIALOG 102
+#define IDD_FIND_PROCESS 142
+#define IDD_HASH_TOOL 149
+
+// Strings
+#define IDS_ABOUTBOX 101
+#define IDS_STATUS 102
+#define IDS_COUNT 103
+
+// Icon, bitmaps and menus
+#define IDR_MAINFRAME 128
+#define IDB_MINUS 138
+#define IDB_PLUS 139
+#define IDR_MENU_CONTEXT 141
+#define IDR_MENU_MAIN 148
+
+// Controls
+#define IDC_SPLITTER 998
+#define IDC_TREE_LIST 1000
+#define IDC_BEHAVIOR_LIST 1001
+#define IDC_FIND_TEXT 1002
+#define IDC_FIND_DOWN 1003
+#define IDC_FIND_UP 1004
+#define IDC_FEATURE_CODE 1005
+
+// Commands
+#define IDM_ABOUTBOX 0x0010
+#define ID_TRAY_SHOW 32771
+#define ID_TRAY_EXIT 32772
+#define ID_REFRESH 32774
+#define ID_COPY_NAME 32777
+#define ID_COPY_MD5 32778
+#define ID_OPEN_FOLDER 32781
+#define ID_FIND 32782
+#define ID_EXIT 32785
+#define ID_FEATURE_TOOL 32786
+
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
