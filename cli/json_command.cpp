@@ -233,7 +233,7 @@ int RunJsonCommand(const CliArgs& args) {
     seams.drives = drives;
     LogAnalyzer analyzer(std::move(seams));
     std::string error;
-    if (!ParseWholeLog(logPath, analyzer, error)) {
+    if (!AnalyseWholeLog(logPath, analyzer, error)) {
         PrintError(PathArgumentAsUtf8(logPath) + ": " + error);
         return kExitFailure;
     }

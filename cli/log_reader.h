@@ -4,6 +4,7 @@
 
 class LogAnalyzer;
 
-// Parses every CR LF line of the log at `path` in order, and a last line without CR LF too: the
-// command line treats the file as complete. False with a reason when it cannot be read.
-bool ParseWholeLog(const std::string& path, LogAnalyzer& analyzer, std::string& error);
+// Runs one analyzer pass over the log at `path`, treating the file as complete: every CR LF line
+// is parsed in order, and a last line without CR LF too. False with a reason when the file cannot
+// be read.
+bool AnalyseWholeLog(const std::string& path, LogAnalyzer& analyzer, std::string& error);

@@ -3,16 +3,32 @@
 #include <algorithm>
 
 #include "engine/parse_scratch.h"
+#include "engine/platform.h"
 
 LogAnalyzer::LogAnalyzer(AnalyzerSeams seams)
     : seams_(std::move(seams)), scratch_(std::make_unique<ParseScratch>()) {
     if (!seams_.drives) {
         seams_.drives = MakePlatformDriveSource();
     }
+    if (!seams_.signer) {
+        seams_.signer = MakeCachedSignerLookup(MakePlatformSignerLookup());
+    }
+    if (!seams_.files) {
+        seams_.files = MakePlatformLogFileSource();
+    }
+    // Reading another user's process files needs these where an administrator runs the viewer;
+    // nothing depends on them, so a failure is no error.
+    EnablePrivilege("SeDebugPrivilege");
+    EnablePrivilege("SeSecurityPrivilege");
+    followerThread = std::thread([this] { FollowLoop(); });
 }
 
 LogAnalyzer::~LogAnalyzer() {
     stopRequested = true;
+    stopEvent_.Set();
+    wakeEvent.Set();
+    followerThread.join();
+    wakeHandled_.notify_all();
     ClearProcesses();
 }
 
@@ -36,6 +52,16 @@ bool LogAnalyzer::IsReachableFrom(const ProcessRecord* record, const ProcessList
         record = record->parent;
     }
     return std::find(list.begin(), list.end(), record) != list.end();
+}
+
+ProcessRecord* LogAnalyzer::FindActor(uint32_t id) {
+    std::lock_guard guard(lock);
+    return IsStalePass() ? nullptr : FindProcess(id, roots);
+}
+
+bool LogAnalyzer::IsStalePass() const {
+    const uint64_t pass = passGeneration_.load();
+    return pass != 0 && pass != generation_;
 }
 
 ProcessRecord* LogAnalyzer::InsertProcess(std::unique_ptr<ProcessRecord> record,

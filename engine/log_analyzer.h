@@ -1,4 +1,5 @@
-// The engine object: the process and behaviour store, and the parser that fills it.
+// The engine object: the process and behaviour store, the parser that fills it, and the follower
+// thread that reads the log.
 #pragma once
 
 #include <atomic>
@@ -7,16 +8,32 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "engine/device_path.h"
+#include "engine/log_file.h"
+#include "engine/manual_reset_event.h"
 #include "engine/process_record.h"
+#include "tools/signer.h"
 
 // What the engine asks of the platform; a null member means the platform's own.
 struct AnalyzerSeams {
-    std::shared_ptr<DriveDeviceSource> drives;
+    std::shared_ptr<DriveDeviceSource> drives = nullptr;
+    // Who signed a loaded module; the platform's own is cached by path, size and write time.
+    std::shared_ptr<SignerLookup> signer = nullptr;
+    std::shared_ptr<LogFileSource> files = nullptr;
+    // The pause after every wake, which keeps passes at least this far apart.
+    std::chrono::milliseconds throttle{1000};
 };
+
+// Every read is one chunk; no pass reads beyond ReadCap (plus the chunk that crosses it).
+inline constexpr std::size_t kChunkSize = 0x10000;
+inline constexpr uint64_t kReadCap = 0x25800000;
+// How long a file must stay as it is before its unterminated last line counts as finished. Passes
+// are a throttle apart anyway; this keeps a writer that pauses mid-line safe from faster wakes.
+inline constexpr std::chrono::milliseconds kHeldLineQuietTime{1000};
 
 class LogAnalyzer {
   public:
@@ -44,9 +61,28 @@ class LogAnalyzer {
     // Turns one log line (without its CR LF) into changes of the store; bad lines change nothing.
     void ParseLine(std::string_view line);
 
+    // --- The follower.
+
+    // Follows `path` from now on. A path other than the current one (ASCII case ignored) clears
+    // the store and starts reading it from its beginning. Starts no pass: call Wake().
+    void SetLogPath(const std::string& path);
+    // Says that nobody writes the file any more, so a last line without CR LF is parsed at once
+    // rather than held back for its writer to finish it.
+    void SetFileComplete(bool complete);
+    // Asks for a pass (sets wakeEvent). Returns a ticket for WaitForWake.
+    uint64_t Wake();
+    // Blocks until the wake with `ticket` has been handled, whether or not it found anything to
+    // read. False when the analyzer stopped first.
+    bool WaitForWake(uint64_t ticket);
+
     std::recursive_mutex lock;
-    ProcessList roots;
+    ProcessList roots;                  // guarded by lock
+    std::string logPath;                // guarded by lock
+    uint64_t readOffset = 0;            // guarded by lock
+    std::atomic<double> progress{0.0};  // percent of the current pass's limit read
     std::atomic<bool> stopRequested{false};
+    ManualResetEvent wakeEvent;
+    ManualResetEvent doneEvent;  // set when a pass reaches the end of its limit
 
   private:
     struct ParseScratch;
@@ -54,6 +90,16 @@ class LogAnalyzer {
     void ParseProcessCreate(const std::vector<std::string_view>& fields);
     void ParseLoadLine(const std::vector<std::string_view>& fields, bool isModule);
     bool IsReachableFrom(const ProcessRecord* record, const ProcessList& list) const;
+    // Lookup and insertion for the parser: nothing is found or added for a file that is no longer
+    // the one being followed (a pass over the old file may still be parsing its last lines).
+    ProcessRecord* FindActor(uint32_t id);
+    bool IsStalePass() const;
+
+    void FollowLoop();
+    void RunPass();
+    void ReadPass(LogFileReader& file, uint64_t start, uint64_t size, uint64_t generation);
+    void ParseHeldLine(LogFileReader& file, uint64_t start, uint64_t size, uint64_t generation);
+    bool StorePosition(uint64_t generation, uint64_t offset);
 
     AnalyzerSeams seams_;
     // Owns every record, in creation order; roots and children only refer to them.
@@ -62,4 +108,27 @@ class LogAnalyzer {
     // are unique except for roots added while stopping, when lookups find nothing anyway.
     std::unordered_map<uint32_t, ProcessRecord*> byId_;
     std::unique_ptr<ParseScratch> scratch_;
+
+    // Changes whenever the followed file does; a pass parses for the generation it started with.
+    uint64_t generation_ = 1;                  // guarded by lock
+    std::atomic<uint64_t> passGeneration_{0};  // the running pass's, 0 outside passes
+    bool fileComplete_ = false;                // guarded by lock
+    // A last line without CR LF that a pass left for its writer to finish: where it starts, the
+    // file's size then, and when. Parsed as it stands once a wake finds the file no larger at least
+    // kHeldLineQuietTime later.
+    struct HeldLine {
+        bool held = false;
+        uint64_t offset = 0;
+        uint64_t fileSize = 0;
+        std::chrono::steady_clock::time_point since;
+    };
+    HeldLine heldLine_;  // guarded by lock
+
+    std::mutex wakeMutex_;
+    std::condition_variable wakeHandled_;
+    uint64_t wakesRequested_ = 0;  // guarded by wakeMutex_
+    uint64_t wakesHandled_ = 0;    // guarded by wakeMutex_
+    ManualResetEvent stopEvent_;   // cuts the throttle short when stopping
+
+    std::thread followerThread;  // last: it starts once everything above exists
 };

@@ -147,7 +147,7 @@ void LogAnalyzer::ParseLine(std::string_view line) {
                 return;
             }
             std::lock_guard guard(lock);
-            if (ProcessRecord* process = FindProcess(ParseNumber(fields[3]), roots)) {
+            if (ProcessRecord* process = FindActor(ParseNumber(fields[3]))) {
                 process->state = 0;
             }
             return;
@@ -162,7 +162,7 @@ void LogAnalyzer::ParseLine(std::string_view line) {
     BehaviorRecord behavior{std::string(fields[1]), std::string(tag->label), std::string(fields[4]),
                             std::string(fields[4]), std::string(fields[5])};
     std::lock_guard guard(lock);
-    if (ProcessRecord* process = FindProcess(ParseNumber(fields[3]), roots)) {
+    if (ProcessRecord* process = FindActor(ParseNumber(fields[3]))) {
         process->behaviors.push_back(std::move(behavior));
     }
 }
@@ -202,6 +202,9 @@ void LogAnalyzer::ParseProcessCreate(const std::vector<std::string_view>& fields
     ConvertDevicePath(p.imagePath, *seams_.drives);
 
     std::lock_guard guard(lock);
+    if (IsStalePass()) {
+        return;
+    }
     ProcessRecord* creator = FindProcess(ParseNumber(p.creatorId), roots);
     if (ProcessRecord* existing = FindProcess(ParseNumber(p.id), roots)) {
         FillIn(*existing, p, creator);

@@ -1,0 +1,7 @@
+#include "engine/platform.h"
+
+bool EnablePrivilege(const char*) {
+    return false;
+}
+
+void WriteDebugTrace(const char*) {}

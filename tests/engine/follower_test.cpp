@@ -1,0 +1,379 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <thread>
+
+#include "engine/log_analyzer.h"
+#include "tests/engine/store_dump.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A file made up on the fly: a pattern repeated, a size that may change, reads that may be slow.
+struct FakeFile {
+    uint64_t size = 0;
+    std::string pattern = "x";
+    uint64_t shrinksTo = UINT64_MAX;  // reads past this return nothing
+    std::chrono::milliseconds readDelay{0};
+    std::function<void()> onRead;  // called before each read
+    std::atomic<int> reads{0};
+    std::atomic<uint64_t> bytesRead{0};
+};
+
+class FakeFiles final : public LogFileSource {
+  public:
+    std::map<std::string, std::shared_ptr<FakeFile>> files;
+
+    std::unique_ptr<LogFileReader> Open(const std::string& path) override {
+        const auto it = files.find(path);
+        if (it == files.end()) {
+            return nullptr;
+        }
+        return std::make_unique<Reader>(it->second);
+    }
+
+  private:
+    class Reader final : public LogFileReader {
+      public:
+        explicit Reader(std::shared_ptr<FakeFile> file) : file_(std::move(file)) {}
+        bool Size(uint64_t& size) override {
+            size = file_->size;
+            return true;
+        }
+        bool Seek(uint64_t offset) override {
+            position_ = offset;
+            return true;
+        }
+        std::size_t Read(char* buffer, std::size_t size) override {
+            if (file_->onRead) {
+                file_->onRead();
+            }
+            std::this_thread::sleep_for(file_->readDelay);
+            ++file_->reads;
+            const uint64_t end = std::min({file_->size, file_->shrinksTo, position_ + size});
+            std::size_t n = 0;
+            const std::string& pattern = file_->pattern;
+            while (position_ < end) {
+                const std::size_t at = static_cast<std::size_t>(position_ % pattern.size());
+                const std::size_t piece = static_cast<std::size_t>(
+                    std::min<uint64_t>(pattern.size() - at, end - position_));
+                std::memcpy(buffer + n, pattern.data() + at, piece);
+                n += piece;
+                position_ += piece;
+            }
+            file_->bytesRead += n;
+            return n;
+        }
+
+      private:
+        std::shared_ptr<FakeFile> file_;
+        uint64_t position_ = 0;
+    };
+};
+
+// A real file in the test's temporary folder.
+class TempLog {
+  public:
+    explicit TempLog(const std::string& name)
+        : path_((std::filesystem::temp_directory_path() /
+                 ("vantrel_" + std::to_string(std::random_device{}()) + "_" + name))
+                    .string()) {}
+    ~TempLog() { std::remove(path_.c_str()); }
+    const std::string& path() const { return path_; }
+    void Append(std::string_view bytes) {
+        std::ofstream out(path_, std::ios::binary | std::ios::app);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+
+  private:
+    std::string path_;
+};
+
+AnalyzerSeams FastSeams(std::shared_ptr<LogFileSource> files = nullptr) {
+    AnalyzerSeams seams;
+    seams.drives = std::make_shared<DriveTable>();
+    seams.files = std::move(files);
+    seams.throttle = 1ms;
+    return seams;
+}
+
+std::string ProLine(uint32_t id, uint32_t creator) {
+    return "[PRO]|t|x|" + std::to_string(creator) + "|" + std::to_string(id) + "/" +
+           std::to_string(id * 10) + "/C:\\p" + std::to_string(id) + ".exe/cmd/1/2/3|h\r\n";
+}
+
+std::size_t BehaviorsOf(LogAnalyzer& analyzer, uint32_t id) {
+    std::lock_guard guard(analyzer.lock);
+    ProcessRecord* p = analyzer.FindProcess(id, analyzer.roots);
+    return p ? p->behaviors.size() : SIZE_MAX;
+}
+
+void Pass(LogAnalyzer& analyzer) {
+    ASSERT_TRUE(analyzer.WaitForWake(analyzer.Wake()));
+}
+
+}  // namespace
+
+TEST(Follower, ProgressOfAPassIsTheShareOfItsLimitRead) {
+    auto files = std::make_shared<FakeFiles>();
+    auto file = std::make_shared<FakeFile>();
+    file->size = 200000;
+    files->files["a.log"] = file;
+    LogAnalyzer analyzer(FastSeams(files));
+    std::vector<double> seen;
+    file->onRead = [&] { seen.push_back(analyzer.progress); };
+    EXPECT_EQ(analyzer.progress, 0.0);
+    analyzer.SetLogPath("a.log");
+    Pass(analyzer);
+    EXPECT_EQ(file->reads, 4);
+    EXPECT_EQ(seen, (std::vector<double>{0.0, 32.768, 65.536, 98.304}));
+    EXPECT_EQ(analyzer.progress, 100.0);
+    EXPECT_TRUE(analyzer.doneEvent.IsSet());
+
+    // Exactly one chunk: one read.
+    file->size = 65536;
+    file->reads = 0;
+    analyzer.SetLogPath("b.log");
+    files->files["b.log"] = file;
+    analyzer.doneEvent.Reset();
+    Pass(analyzer);
+    EXPECT_EQ(file->reads, 1);
+    EXPECT_EQ(analyzer.progress, 100.0);
+    EXPECT_TRUE(analyzer.doneEvent.IsSet());
+}
+
+TEST(Follower, LinesAcrossChunksAndPassesAreParsedOnceWhole) {
+    TempLog log("lines.log");
+    LogAnalyzer analyzer(FastSeams());
+    // The [FILE_READ] line straddles the first chunk boundary.
+    std::string text = ProLine(1, 0);
+    const std::string behaviour = "[FILE_READ]|t|x|1|" + std::string(100, 'p') + "|h\r\n";
+    text += "[FILE_READ]|t|x|1|" + std::string(65536 - text.size() - 30, 'f') + "|h\r\n";
+    text += behaviour;
+    log.Append(text);
+    analyzer.SetLogPath(log.path());
+    Pass(analyzer);
+    EXPECT_EQ(BehaviorsOf(analyzer, 1), 2u);
+
+    // Appended lines: the next pass reads only them.
+    analyzer.doneEvent.Reset();
+    log.Append(behaviour + behaviour);
+    Pass(analyzer);
+    EXPECT_EQ(BehaviorsOf(analyzer, 1), 4u);
+    EXPECT_TRUE(analyzer.doneEvent.IsSet());
+    {
+        std::lock_guard guard(analyzer.lock);
+        EXPECT_EQ(analyzer.readOffset, text.size() + 2 * behaviour.size());
+    }
+
+    // Nothing new: no pass, no signal, progress unchanged.
+    analyzer.doneEvent.Reset();
+    Pass(analyzer);
+    EXPECT_FALSE(analyzer.doneEvent.IsSet());
+    EXPECT_EQ(analyzer.progress, 100.0);
+    EXPECT_EQ(BehaviorsOf(analyzer, 1), 4u);
+}
+
+TEST(Follower, AnUnterminatedLastLineWaitsForItsWriter) {
+    TempLog log("held.log");
+    LogAnalyzer analyzer(FastSeams());
+    log.Append(ProLine(1, 0) + "[FILE_READ]|t|x|1|a|h\r\n[FILE_READ]|t|x|1|b|h\r\n[FILE_RE");
+    analyzer.SetLogPath(log.path());
+    Pass(analyzer);
+    EXPECT_EQ(BehaviorsOf(analyzer, 1), 2u);
+    EXPECT_EQ(analyzer.progress, 100.0);
+    EXPECT_TRUE(analyzer.doneEvent.IsSet());
+
+    // The writer finishes the line: it is parsed whole, once.
+    analyzer.doneEvent.Reset();
+    log.Append("AD]|t|x|1|c|h\r\n[FILE_READ]|t|x|1|d|h");
+    Pass(analyzer);
+    EXPECT_EQ(BehaviorsOf(analyzer, 1), 3u);
+    EXPECT_TRUE(analyzer.doneEvent.IsSet());
+
+    // The file stays as it is for a while: its last line is complete as it stands.
+    analyzer.doneEvent.Reset();
+    Pass(analyzer);
+    EXPECT_EQ(BehaviorsOf(analyzer, 1), 3u);
+    std::this_thread::sleep_for(kHeldLineQuietTime);
+    Pass(analyzer);
+    EXPECT_EQ(BehaviorsOf(analyzer, 1), 4u);
+    EXPECT_TRUE(analyzer.doneEvent.IsSet());
+    analyzer.doneEvent.Reset();
+    Pass(analyzer);
+    EXPECT_EQ(BehaviorsOf(analyzer, 1), 4u);
+    EXPECT_FALSE(analyzer.doneEvent.IsSet());
+
+    // A file said to be complete has its last line parsed in the same pass.
+    TempLog complete("complete.log");
+    complete.Append(ProLine(2, 0) + "[FILE_READ]|t|x|2|a|h");
+    analyzer.SetLogPath(complete.path());
+    analyzer.SetFileComplete(true);
+    Pass(analyzer);
+    EXPECT_EQ(BehaviorsOf(analyzer, 2), 1u);
+}
+
+TEST(Follower, SetLogPathKeepsTheStoreOnlyForTheSameFile) {
+    TempLog log("Same.log");
+    LogAnalyzer analyzer(FastSeams());
+    log.Append(ProLine(1, 0));
+    analyzer.SetLogPath(log.path());
+    Pass(analyzer);
+    ASSERT_EQ(analyzer.roots.size(), 1u);
+
+    std::string otherCase = log.path();
+    otherCase.replace(otherCase.size() - 8, 4, "SAME");
+    analyzer.SetLogPath(otherCase);
+    EXPECT_EQ(analyzer.roots.size(), 1u);
+    EXPECT_EQ(analyzer.logPath, otherCase);
+
+    // A file that cannot be opened gives no pass and no signal; the store was cleared for it.
+    analyzer.doneEvent.Reset();
+    analyzer.SetLogPath(log.path() + ".missing");
+    EXPECT_TRUE(analyzer.roots.empty());
+    Pass(analyzer);
+    EXPECT_FALSE(analyzer.doneEvent.IsSet());
+
+    // Back to the first file: read again from its start.
+    analyzer.SetLogPath(log.path());
+    Pass(analyzer);
+    EXPECT_EQ(analyzer.roots.size(), 1u);
+}
+
+TEST(Follower, APassReadsNoFurtherThanTheChunkThatCrossesTheCap) {
+    auto files = std::make_shared<FakeFiles>();
+    auto file = std::make_shared<FakeFile>();
+    file->size = 700ull << 20;
+    // 1 KiB lines of no tag: each is dropped at its first byte.
+    file->pattern = std::string(1022, 'z') + "\r\n";
+    files->files["big.log"] = file;
+    LogAnalyzer analyzer(FastSeams(files));
+    analyzer.SetLogPath("big.log");
+    Pass(analyzer);
+    EXPECT_EQ(file->bytesRead, kReadCap);
+    EXPECT_EQ(analyzer.progress, 100.0);
+    EXPECT_TRUE(analyzer.doneEvent.IsSet());
+
+    // Past the cap, a pass reads nothing: progress 0, no signal.
+    analyzer.doneEvent.Reset();
+    Pass(analyzer);
+    EXPECT_EQ(file->bytesRead, kReadCap);
+    EXPECT_EQ(analyzer.progress, 0.0);
+    EXPECT_FALSE(analyzer.doneEvent.IsSet());
+}
+
+TEST(Follower, AFileThatShrinksEndsThePass) {
+    auto files = std::make_shared<FakeFiles>();
+    auto file = std::make_shared<FakeFile>();
+    file->size = 1 << 20;
+    file->shrinksTo = 100000;
+    files->files["s.log"] = file;
+    LogAnalyzer analyzer(FastSeams(files));
+    analyzer.SetLogPath("s.log");
+    Pass(analyzer);
+    EXPECT_EQ(file->bytesRead, 100000u);
+    EXPECT_FALSE(analyzer.doneEvent.IsSet());
+}
+
+TEST(Follower, APassOverTheOldFileAddsNothingAfterTheSwitch) {
+    auto files = std::make_shared<FakeFiles>();
+    auto old = std::make_shared<FakeFile>();
+    old->size = 64ull << 20;
+    // Every line creates process 1 (and updates it afterwards); after the switch none may land.
+    old->pattern = ProLine(1, 0);
+    old->readDelay = 2ms;
+    files->files["old.log"] = old;
+    auto fresh = std::make_shared<FakeFile>();
+    files->files["new.log"] = fresh;  // empty
+    LogAnalyzer analyzer(FastSeams(files));
+    analyzer.SetLogPath("old.log");
+    analyzer.Wake();
+    while (old->reads < 3) {
+        std::this_thread::sleep_for(1ms);
+    }
+    analyzer.SetLogPath("new.log");
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(analyzer.roots.empty());
+    EXPECT_FALSE(analyzer.doneEvent.IsSet());
+    std::lock_guard guard(analyzer.lock);
+    EXPECT_EQ(analyzer.readOffset, 0u);
+}
+
+TEST(Follower, DestructionIsPrompt) {
+    const auto start = std::chrono::steady_clock::now();
+    { LogAnalyzer idle(AnalyzerSeams{}); }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+
+    auto files = std::make_shared<FakeFiles>();
+    auto file = std::make_shared<FakeFile>();
+    file->size = 1ull << 30;
+    file->readDelay = 5ms;
+    files->files["slow.log"] = file;
+    AnalyzerSeams seams = FastSeams(files);
+    seams.throttle = 1000ms;
+    auto analyzer = std::make_unique<LogAnalyzer>(seams);
+    analyzer->SetLogPath("slow.log");
+    analyzer->Wake();
+    while (file->reads < 2) {
+        std::this_thread::sleep_for(1ms);
+    }
+    const auto stopping = std::chrono::steady_clock::now();
+    analyzer.reset();
+    // One chunk in hand, and no throttle to sit out.
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, 500ms);
+}
+
+TEST(Follower, AGrowingLogEndsUpAsAOneShotParse) {
+    // The writer appends in random pieces, splitting lines anywhere (also between CR and LF),
+    // while the follower is woken at random.
+    std::mt19937 random(12345);
+    std::string text;
+    for (uint32_t id = 1; id <= 300; ++id) {
+        text += ProLine(id, id / 2);
+        for (int k = 0; k < 5; ++k) {
+            text += "[FILE_WRITE]|t" + std::to_string(k) + "|x|" + std::to_string(id / 3 + 1) +
+                    "|C:\\f" + std::to_string(id) + "|h\r\n";
+        }
+        if (id % 7 == 0) {
+            text += "[PRO_DIE]|t|x|" + std::to_string(id / 2) + "|x|y\r\n";
+        }
+    }
+    TempLog log("growing.log");
+    LogAnalyzer analyzer(FastSeams());
+    analyzer.SetLogPath(log.path());
+    std::atomic<bool> writing{true};
+    std::thread writer([&] {
+        std::mt19937 pieces(678);
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t n = std::min<std::size_t>(pieces() % 700 + 1, text.size() - at);
+            log.Append(std::string_view(text).substr(at, n));
+            at += n;
+            if (pieces() % 4 == 0) {
+                std::this_thread::sleep_for(std::chrono::microseconds(pieces() % 2000));
+            }
+        }
+        writing = false;
+    });
+    while (writing) {
+        analyzer.Wake();
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+    }
+    writer.join();
+    Pass(analyzer);
+
+    LogAnalyzer oneShot(FastSeams());
+    for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos;
+         at = end + 2) {
+        oneShot.ParseLine(std::string_view(text).substr(at, end - at));
+    }
+    EXPECT_EQ(DumpStore(analyzer), DumpStore(oneShot));
+    EXPECT_GT(oneShot.roots.size(), 0u);
+}

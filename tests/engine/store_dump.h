@@ -1,0 +1,39 @@
+// A text image of a whole store, for comparing two stores in tests.
+#pragma once
+
+#include <string>
+
+#include "engine/log_analyzer.h"
+
+inline std::string DumpStore(LogAnalyzer& analyzer) {
+    std::lock_guard guard(analyzer.lock);
+    std::string out;
+    struct Frame {
+        const ProcessRecord* record;
+        int depth;
+    };
+    std::vector<Frame> stack;
+    for (auto it = analyzer.roots.rbegin(); it != analyzer.roots.rend(); ++it) {
+        stack.push_back({*it, 0});
+    }
+    while (!stack.empty()) {
+        const auto [p, depth] = stack.back();
+        stack.pop_back();
+        out += std::string(static_cast<std::size_t>(depth), ' ') + std::to_string(p->id) + " " +
+               std::to_string(p->pid) + " " + std::to_string(p->ppid) + " " +
+               std::to_string(p->state) + " " + p->name + "|" + p->imagePath + "|" +
+               p->commandLine + "|" + p->md5 + "|" + p->fileSize + "|" + p->fileTimestamp + "|" +
+               p->featureCode + "|" + p->signSerial1 + "|" + p->signCompany1 + "|" +
+               p->signSerial2 + "|" + p->signCompany2 + "|" + p->sign1CheckA + p->sign1CheckB +
+               p->peSign1Check + p->sign2CheckA + p->sign2CheckB + p->peSign2Check + "|" +
+               p->startTime + "|" + p->handling + "\n";
+        for (const BehaviorRecord& b : p->behaviors) {
+            out += std::string(static_cast<std::size_t>(depth), ' ') + "  - " + b.time + "|" +
+                   b.action + "|" + b.info + "|" + b.detail + "|" + b.handling + "\n";
+        }
+        for (auto it = p->children.rbegin(); it != p->children.rend(); ++it) {
+            stack.push_back({*it, depth + 1});
+        }
+    }
+    return out;
+}
