@@ -149,6 +149,13 @@ bool Pixels::Save(const std::string& path) const {
     return true;
 }
 
+void Pixels::Keep(const char* name) const {
+    char folder[MAX_PATH] = {};
+    if (::GetEnvironmentVariableA("VANTREL_SHOT_DIR", folder, sizeof(folder)) > 0) {
+        Save(std::string(folder) + "\\" + name + ".bmp");
+    }
+}
+
 void Pump() {
     MSG msg;
     while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {

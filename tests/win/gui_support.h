@@ -30,6 +30,8 @@ class Pixels {
     int CountOther(const RECT& area, COLORREF colour) const;
     // Writes a 24-bit BMP, for looking at a failure.
     bool Save(const std::string& path) const;
+    // Saves as NAME.bmp into the folder that VANTREL_SHOT_DIR names, if it is set.
+    void Keep(const char* name) const;
 
   private:
     int width_ = 0;
