@@ -235,8 +235,16 @@ POINT ScreenPoint(HWND hwnd, POINT client) {
 }
 
 void MouseMoveTo(POINT screen) {
-    ::SetCursorPos(screen.x, screen.y);
-    PumpFor(30);
+    // Absolute input coordinates run from 0 to 65535 over the primary screen.
+    const int width = ::GetSystemMetrics(SM_CXSCREEN);
+    const int height = ::GetSystemMetrics(SM_CYSCREEN);
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = static_cast<LONG>((screen.x * 65536 + width / 2) / width);
+    input.mi.dy = static_cast<LONG>((screen.y * 65536 + height / 2) / height);
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    ::SendInput(1, &input, sizeof(input));
+    PumpFor(50);
 }
 
 }  // namespace guitest
