@@ -42,38 +42,21 @@ Pixels Pixels::Blank(int width, int height, COLORREF fill) {
 }
 
 Pixels Pixels::OfWindow(HWND hwnd) {
-    RECT r{};
-    ::GetWindowRect(hwnd, &r);
-    const int width = r.right - r.left;
-    const int height = r.bottom - r.top;
-    Canvas canvas(width, height);
-    ::GdiFlush();
-    ::PrintWindow(hwnd, canvas.dc.Get(), 0);
-    ::GdiFlush();
-    // PrintWindow draws the whole window; tests think in client coordinates, so cut the frame off.
-    Pixels whole;
-    whole.width_ = width;
-    whole.height_ = height;
-    whole.pixels_.resize(static_cast<std::size_t>(width) * height);
-    const auto* src = static_cast<const uint32_t*>(canvas.bits);
-    for (std::size_t i = 0; i < whole.pixels_.size(); ++i) {
-        const uint32_t v = src[i];
-        whole.pixels_[i] = RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
-    }
-    POINT origin{0, 0};
-    ::ClientToScreen(hwnd, &origin);
+    // The client area only, at (0, 0): tests think in client coordinates.
     RECT client{};
     ::GetClientRect(hwnd, &client);
+    Canvas canvas(client.right, client.bottom);
+    ::GdiFlush();
+    ::PrintWindow(hwnd, canvas.dc.Get(), PW_CLIENTONLY);
+    ::GdiFlush();
     Pixels p;
     p.width_ = client.right;
     p.height_ = client.bottom;
     p.pixels_.resize(static_cast<std::size_t>(p.width_) * p.height_);
-    const int dx = origin.x - r.left;
-    const int dy = origin.y - r.top;
-    for (int y = 0; y < p.height_; ++y) {
-        for (int x = 0; x < p.width_; ++x) {
-            p.pixels_[static_cast<std::size_t>(y) * p.width_ + x] = whole.At(x + dx, y + dy);
-        }
+    const auto* src = static_cast<const uint32_t*>(canvas.bits);
+    for (std::size_t i = 0; i < p.pixels_.size(); ++i) {
+        const uint32_t v = src[i];
+        p.pixels_[i] = RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
     }
     return p;
 }
