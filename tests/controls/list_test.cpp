@@ -55,12 +55,18 @@ struct ListFixture {
     Host host{1100, 320};
     CListCtrlEx list;
     HIMAGELIST red = RedImageList();
+    // Text without anti-aliasing, so that glyph pixels carry the exact text colour whatever fonts
+    // the machine has.
+    win::Font font{::CreateFontA(-13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY,
+                                 FF_SWISS, "Tahoma")};
 
     explicit ListFixture(int height = 24) {
         const HWND window =
             ::CreateWindowExA(0, WC_LISTVIEWA, "", kDialogListStyle, 0, 0, 1100, 300, host.Handle(),
                               reinterpret_cast<HMENU>(IDC_TREE_LIST), nullptr, nullptr);
         EXPECT_TRUE(list.Attach(window));
+        list.Send(WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), TRUE);
         const char* titles[] = {"A", "PID", "PPID", "B", "C", "D", "E", "F", "G", "H"};
         const int widths[] = {200, 50, 50, 260, 180, 50, 80, 80, 50, 0};
         for (int i = 0; i < 10; ++i) {
