@@ -1,0 +1,132 @@
+#include "ui/tree_rows.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/log_analyzer.h"
+
+namespace {
+
+class TreeRowsTest : public ::testing::Test {
+  protected:
+    TreeRowsTest() : icons([this](const std::string& path) { return Lookup(path); }) {}
+
+    int Lookup(const std::string& path) {
+        ++lookups;
+        return path.size() % 2 == 0 ? 7 : 8;
+    }
+    ProcessRecord* Add(uint32_t id, ProcessRecord* creator, const char* name = "p.exe",
+                       uint32_t state = 1, const char* handling = "system") {
+        auto record = std::make_unique<ProcessRecord>();
+        record->id = id;
+        record->state = state;
+        record->handling = handling;
+        std::snprintf(record->name, sizeof(record->name), "%s", name);
+        std::snprintf(record->imagePath, sizeof(record->imagePath), "C:\\%s", name);
+        return analyzer.InsertProcess(std::move(record), creator, nullptr);
+    }
+    void Rebuild() {
+        rows.clear();
+        std::lock_guard guard(analyzer.lock);
+        AppendSubtreeRows(rows, 0, analyzer.SnapshotRoots(), icons);
+    }
+    std::vector<int32_t> Ids() const {
+        std::vector<int32_t> ids;
+        for (const ProcessRow& row : rows) {
+            ids.push_back(row.id);
+        }
+        return ids;
+    }
+    std::size_t RowOf(int32_t id) const {
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].id == id) {
+                return i;
+            }
+        }
+        return SIZE_MAX;
+    }
+
+    LogAnalyzer analyzer{AnalyzerSeams{std::make_shared<DriveTable>()}};
+    IconIndexCache icons;
+    int lookups = 0;
+    std::vector<ProcessRow> rows;
+};
+
+}  // namespace
+
+TEST_F(TreeRowsTest, TreeBecomesIndentedRowsThatFoldAndUnfold) {
+    ProcessRecord* r1 = Add(1, nullptr);
+    ProcessRecord* r2 = Add(2, r1);
+    Add(3, nullptr);
+    Add(4, r2);
+    Rebuild();
+    EXPECT_EQ(Ids(), (std::vector<int32_t>{1, 2, 4, 3}));
+    const int32_t indents[] = {0, 4, 8, 0};
+    const int32_t expand[] = {1, 1, -1, -1};
+    const int32_t descendants[] = {2, 1, 0, 0};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].indent, indents[i]) << i;
+        EXPECT_EQ(rows[i].expandState, expand[i]) << i;
+        EXPECT_EQ(rows[i].descendantCount, descendants[i]) << i;
+    }
+
+    std::lock_guard guard(analyzer.lock);
+    FoldRow(rows, 0, *r1);
+    EXPECT_EQ(Ids(), (std::vector<int32_t>{1, 3}));
+    EXPECT_EQ(rows[0].expandState, 0);
+    UnfoldRow(rows, 0, *r1, icons);
+    EXPECT_EQ(Ids(), (std::vector<int32_t>{1, 2, 4, 3}));
+
+    // Fold the inner node, then the outer: one row, then one more; unfolding the outer brings the
+    // inner back unfolded. Counts in column 6 never change.
+    FoldRow(rows, RowOf(2), *r2);
+    EXPECT_EQ(Ids(), (std::vector<int32_t>{1, 2, 3}));
+    FoldRow(rows, RowOf(1), *r1);
+    EXPECT_EQ(Ids(), (std::vector<int32_t>{1, 3}));
+    UnfoldRow(rows, 0, *r1, icons);
+    EXPECT_EQ(Ids(), (std::vector<int32_t>{1, 2, 4, 3}));
+    EXPECT_EQ(rows[RowOf(2)].expandState, 1);
+    EXPECT_EQ(rows[0].descendantCount, 2);
+    EXPECT_EQ(r1->shownDescendants, 2);
+}
+
+TEST_F(TreeRowsTest, ColoursMarkEndedProcessesAndUnusualHandling) {
+    Add(1, nullptr, "a.exe", 0, "kill");
+    Add(2, nullptr, "b.exe", 0, "Report");
+    Add(3, nullptr, "c.exe", 1, "kill");
+    Add(4, nullptr, "d.exe", 0, "");
+    Rebuild();
+    const uint32_t orange = 255 | (102 << 8) | (51 << 16);
+    const uint32_t grey = 198 | (198 << 8) | (198 << 16);
+    const uint32_t light = 230 | (230 << 8) | (230 << 16);
+    EXPECT_EQ(rows[0].textColor, orange);
+    EXPECT_EQ(rows[0].backColor, light);
+    EXPECT_EQ(rows[1].textColor, grey);
+    EXPECT_EQ(rows[1].backColor, light);
+    EXPECT_EQ(rows[2].textColor, 0u);
+    EXPECT_EQ(rows[2].backColor, 0u);
+    EXPECT_EQ(rows[3].textColor, grey);
+}
+
+TEST_F(TreeRowsTest, IconsAreLookedUpOncePerExtension) {
+    Add(1, nullptr, "a.exe");
+    Add(2, nullptr, "b.EXE");
+    Add(3, nullptr, "c.dll");
+    Add(4, nullptr, "noextension");
+    Add(5, nullptr, "d.exe");
+    Rebuild();
+    EXPECT_EQ(lookups, 3);
+    EXPECT_EQ(rows[0].iconIndex, rows[1].iconIndex);
+    EXPECT_EQ(rows[4].iconIndex, rows[0].iconIndex);
+}
+
+TEST_F(TreeRowsTest, ADeepChainRebuildsWithoutRecursion) {
+    ProcessRecord* parent = nullptr;
+    for (uint32_t id = 1; id <= 100000; ++id) {
+        parent = Add(id, parent);
+    }
+    Rebuild();
+    ASSERT_EQ(rows.size(), 100000u);
+    EXPECT_EQ(rows.front().descendantCount, 99999);
+    EXPECT_EQ(rows.back().indent, 4 * 99999);
+    EXPECT_EQ(rows[50000].descendantCount, 49999);
+}

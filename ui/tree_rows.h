@@ -1,0 +1,47 @@
+// The process tree as rows of the process list: a depth-first listing of the store, with folding.
+// Portable, so that it is tested and measured on any platform; the main window calls it with the
+// analyzer's lock held as each function says.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "controls/process_row.h"
+#include "engine/process_record.h"
+
+// The system-image-list index of the icon for a file of imagePath's type. The shell is asked by
+// type only, so the answer depends on the extension alone: it is asked once per extension.
+class IconIndexCache {
+  public:
+    using Lookup = std::function<int(const std::string& imagePath)>;
+    explicit IconIndexCache(Lookup lookup) : lookup_(std::move(lookup)) {}
+    int IndexFor(std::string_view imagePath);
+
+  private:
+    Lookup lookup_;
+    std::unordered_map<std::string, int> byExtension_;
+};
+
+// Inserts, at `index`, one row for every record of `list` and for all their descendants, unfolded,
+// in depth-first pre-order; sets each record's shownDescendants to its descendant count. Returns
+// the number of rows inserted. Needs the analyzer's lock. Linear in the rows it makes.
+int32_t AppendSubtreeRows(std::vector<ProcessRow>& rows, std::size_t index, const ProcessList& list,
+                          IconIndexCache& icons);
+
+// The row of one record as the list shows it.
+ProcessRow MakeProcessRow(const ProcessRecord& record, int32_t depth, int32_t descendants,
+                          IconIndexCache& icons);
+
+// All descendants of a record: children, grandchildren and so on. Needs the analyzer's lock.
+int32_t CountDescendants(const ProcessRecord& record);
+
+// Folds row `row` of `record` (its expandState is 1): removes the rows of its shown descendants and
+// takes them off every ancestor's count. Needs the analyzer's lock.
+void FoldRow(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& record);
+// Unfolds row `row` of `record` (expandState 0): its whole subtree comes back unfolded.
+void UnfoldRow(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& record,
+               IconIndexCache& icons);
