@@ -1,0 +1,137 @@
+// vantrel-bench: the analyzer's speed and memory on one log, against the floor of reading it.
+//   vantrel-bench LOG
+// Prints the floor (64 KiB reads finding every CR LF), a full analyzer pass into the store, their
+// ratio, lines per second, the pass's peak resident memory against the file's size, and the
+// longest time a reader (the window) waited for the store's lock during the pass.
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/log_analyzer.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// The least any reader must do: read every chunk and find every line end.
+uint64_t Floor(const char* path, double& seconds) {
+    const auto start = Clock::now();
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        return 0;
+    }
+    std::vector<char> buffer(kChunkSize);
+    uint64_t lines = 0;
+    bool lastWasCr = false;
+    for (std::size_t got; (got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0;) {
+        const char* p = buffer.data();
+        const char* end = p + got;
+        if (lastWasCr && *p == '\n') {
+            ++lines;
+        }
+        while ((p = static_cast<const char*>(
+                    std::memchr(p, '\r', static_cast<std::size_t>(end - p)))) != nullptr) {
+            if (p + 1 < end && p[1] == '\n') {
+                ++lines;
+            }
+            ++p;
+        }
+        lastWasCr = end[-1] == '\r';
+    }
+    std::fclose(file);
+    seconds = Seconds(Clock::now() - start);
+    return lines;
+}
+
+long ReadStatusKib(const char* key) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(key, 0) == 0) {
+            return std::atol(line.c_str() + std::strlen(key));
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fputs("usage: vantrel-bench LOG\n", stderr);
+        return 2;
+    }
+    const char* path = argv[1];
+    double floorSeconds = 1e9;
+    uint64_t lines = 0;
+    for (int run = 0; run < 3; ++run) {  // the first run brings the file into the page cache
+        double s = 0;
+        lines = Floor(path, s);
+        floorSeconds = std::min(floorSeconds, s);
+    }
+    std::ifstream sizer(path, std::ios::binary | std::ios::ate);
+    const double bytes = static_cast<double>(sizer.tellg());
+
+    // Reset the peak so that it measures the pass alone.
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const long rssBefore = ReadStatusKib("VmRSS:");
+
+    double passSeconds = 0;
+    double longestWait = 0;
+    std::size_t processes = 0;
+    std::size_t behaviors = 0;
+    {
+        LogAnalyzer analyzer;
+        std::atomic<bool> passing{true};
+        std::thread window([&] {
+            // What the window does while a pass runs: take the lock now and then to read.
+            while (passing) {
+                const auto asked = Clock::now();
+                {
+                    std::lock_guard guard(analyzer.lock);
+                    longestWait = std::max(longestWait, Seconds(Clock::now() - asked));
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        const auto start = Clock::now();
+        analyzer.SetLogPath(path);
+        analyzer.WaitForWake(analyzer.Wake());
+        passSeconds = Seconds(Clock::now() - start);
+        passing = false;
+        window.join();
+        std::lock_guard guard(analyzer.lock);
+        std::vector<const ProcessRecord*> stack(analyzer.roots.begin(), analyzer.roots.end());
+        while (!stack.empty()) {
+            const ProcessRecord* p = stack.back();
+            stack.pop_back();
+            ++processes;
+            behaviors += p->behaviors.size();
+            stack.insert(stack.end(), p->children.begin(), p->children.end());
+        }
+        const long peak = ReadStatusKib("VmHWM:");
+        std::printf("log              %s: %.1f MiB, %llu lines\n", path, bytes / 1048576.0,
+                    static_cast<unsigned long long>(lines));
+        std::printf("store            %zu processes, %zu behaviours\n", processes, behaviors);
+        std::printf("floor            %.3f s (%.0f MiB/s)\n", floorSeconds,
+                    bytes / 1048576.0 / floorSeconds);
+        std::printf("analyzer pass    %.3f s (%.0f MiB/s, %.2f M lines/s)\n", passSeconds,
+                    bytes / 1048576.0 / passSeconds,
+                    static_cast<double>(lines) / passSeconds / 1e6);
+        std::printf("pass / floor     %.2f\n", passSeconds / floorSeconds);
+        std::printf("peak resident    %.1f MiB (%.1f MiB before), %.2f x the log\n",
+                    static_cast<double>(peak) / 1024.0, static_cast<double>(rssBefore) / 1024.0,
+                    static_cast<double>(peak) * 1024.0 / bytes);
+        std::printf("longest lock wait %.3f ms\n", longestWait * 1000.0);
+    }
+    return 0;
+}
