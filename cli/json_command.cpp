@@ -123,11 +123,11 @@ void WriteProcessFields(JsonWriter& w, const ProcessRecord& p) {
     for (const BehaviorRecord& b : p.behaviors) {
         w.Raw(first ? "{" : ",{");
         first = false;
-        w.Key("time"), w.GbkString(b.time), w.Raw(",");
-        w.Key("action"), w.GbkString(b.action), w.Raw(",");
-        w.Key("info"), w.GbkString(b.info), w.Raw(",");
-        w.Key("detail"), w.GbkString(b.detail), w.Raw(",");
-        w.Key("handling"), w.GbkString(b.handling), w.Raw("}");
+        w.Key("time"), w.GbkString(b.time()), w.Raw(",");
+        w.Key("action"), w.GbkString(b.action()), w.Raw(",");
+        w.Key("info"), w.GbkString(b.info()), w.Raw(",");
+        w.Key("detail"), w.GbkString(b.detail()), w.Raw(",");
+        w.Key("handling"), w.GbkString(b.handling()), w.Raw("}");
     }
     w.Raw("]");
 }

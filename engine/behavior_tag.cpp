@@ -34,11 +34,14 @@ std::span<const BehaviorTag> BehaviorTags() {
 
 const BehaviorTag* MatchBehaviorTag(std::string_view line) {
     // Every tag begins with '['; most lines of a real log are rejected or accepted by one compare.
-    if (line.empty() || line[0] != '[') {
+    if (line.size() < 2 || line[0] != '[') {
         return nullptr;
     }
+    // No tag is the start of another (each ends with its only "]"), so at most one matches and
+    // only the tags with the line's first letter need a look.
+    const char first = AsciiLower(line[1]);
     for (const BehaviorTag& tag : kTags) {
-        if (StartsWithNoCaseAscii(line, tag.tag)) {
+        if (AsciiLower(tag.tag[1]) == first && StartsWithNoCaseAscii(line, tag.tag)) {
             return &tag;
         }
     }

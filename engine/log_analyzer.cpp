@@ -1,6 +1,8 @@
 #include "engine/log_analyzer.h"
 
 #include <algorithm>
+#include <cstring>
+#include <new>
 
 #include "engine/parse_scratch.h"
 #include "engine/platform.h"
@@ -55,8 +57,20 @@ bool LogAnalyzer::IsReachableFrom(const ProcessRecord* record, const ProcessList
 }
 
 ProcessRecord* LogAnalyzer::FindActor(uint32_t id) {
-    std::lock_guard guard(lock);
-    return IsStalePass() ? nullptr : FindProcess(id, roots);
+    // Called by the parser with `lock` held: no other lookup, no other hold.
+    if (stopRequested || IsStalePass()) {
+        return nullptr;
+    }
+    // Consecutive lines mostly come from the same process.
+    if (lastActor_ != nullptr && lastActor_->id == id) {
+        return lastActor_;
+    }
+    const auto it = byId_.find(id);
+    if (it == byId_.end()) {
+        return nullptr;
+    }
+    lastActor_ = it->second;
+    return lastActor_;
 }
 
 bool LogAnalyzer::IsStalePass() const {
@@ -65,7 +79,7 @@ bool LogAnalyzer::IsStalePass() const {
 }
 
 ProcessRecord* LogAnalyzer::InsertProcess(std::unique_ptr<ProcessRecord> record,
-                                          ProcessRecord* creator, const BehaviorRecord* creation) {
+                                          ProcessRecord* creator, const BehaviorText* creation) {
     std::lock_guard guard(lock);
     ProcessRecord* inserted = record.get();
     records_.push_back(std::move(record));
@@ -78,22 +92,76 @@ ProcessRecord* LogAnalyzer::InsertProcess(std::unique_ptr<ProcessRecord> record,
     inserted->parent = creator;
     creator->children.push_back(inserted);
     if (creation != nullptr) {
-        creator->behaviors.push_back(*creation);
+        creator->behaviors.push_back(StoreBehavior(*creation));
     }
     return inserted;
 }
 
-void LogAnalyzer::AppendBehavior(ProcessRecord* record, BehaviorRecord behavior) {
+void LogAnalyzer::AppendBehavior(ProcessRecord* record, const BehaviorText& behavior) {
     std::lock_guard guard(lock);
-    record->behaviors.push_back(std::move(behavior));
+    record->behaviors.push_back(StoreBehavior(behavior));
+}
+
+const BehaviorRecord::Labels* LogAnalyzer::InternLabels(std::string_view action,
+                                                        std::string_view handling) {
+    // A log has a handful of handling texts. Should one give every line a text of its own, the
+    // pairs stop being shared rather than growing a table without end.
+    constexpr std::size_t kMostShared = 4096;
+    // Most lines repeat a recent pair: a small direct-mapped cache spares hashing the texts.
+    const std::size_t slot = (action.size() * 7 + handling.size() * 13 +
+                              (handling.empty() ? 0 : static_cast<unsigned char>(handling[0]))) %
+                             std::size(recentLabels_);
+    if (const BehaviorRecord::Labels* recent = recentLabels_[slot];
+        recent != nullptr && recent->action == action && recent->handling == handling) {
+        return recent;
+    }
+    const auto it = labels_.find(BehaviorRecord::Labels{action, handling});
+    if (it != labels_.end()) {
+        recentLabels_[slot] = &*it;
+        return &*it;
+    }
+    const BehaviorRecord::Labels stored{texts_.Copy(action), texts_.Copy(handling)};
+    if (labels_.size() < kMostShared) {
+        return &*labels_.insert(stored).first;
+    }
+    auto* labels = reinterpret_cast<BehaviorRecord::Labels*>(
+        texts_.Allocate(sizeof(BehaviorRecord::Labels), alignof(BehaviorRecord::Labels)));
+    return new (labels) BehaviorRecord::Labels(stored);
+}
+
+BehaviorRecord LogAnalyzer::StoreBehavior(const BehaviorText& text) {
+    const bool sameDetail = text.detail == text.info;
+    const std::size_t length =
+        text.time.size() + text.info.size() + (sameDetail ? 0 : text.detail.size());
+    char* p = texts_.Allocate(length);
+    BehaviorRecord record;
+    record.text_ = p;
+    record.timeLength_ = static_cast<uint32_t>(text.time.size());
+    record.infoLength_ = static_cast<uint32_t>(text.info.size());
+    record.detailLength_ =
+        sameDetail ? BehaviorRecord::kSameAsInfo : static_cast<uint32_t>(text.detail.size());
+    for (const std::string_view piece :
+         {text.time, text.info, sameDetail ? std::string_view() : text.detail}) {
+        if (!piece.empty()) {
+            std::memcpy(p, piece.data(), piece.size());
+            p += piece.size();
+        }
+    }
+    record.labels_ = InternLabels(text.action, text.handling);
+    return record;
 }
 
 void LogAnalyzer::ClearProcesses() {
     std::lock_guard guard(lock);
     roots.clear();
     byId_.clear();
+    lastActor_ = nullptr;
+    counts_ = {};
     // Records own no other records, so even a chain a million levels deep goes without recursion.
     records_.clear();
+    labels_.clear();
+    std::fill(std::begin(recentLabels_), std::end(recentLabels_), nullptr);
+    texts_.Clear();
 }
 
 ProcessList LogAnalyzer::SnapshotRoots() {

@@ -10,12 +10,14 @@
 #include <string_view>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/device_path.h"
 #include "engine/log_file.h"
 #include "engine/manual_reset_event.h"
 #include "engine/process_record.h"
+#include "engine/text_arena.h"
 #include "tools/signer.h"
 
 // What the engine asks of the platform; a null member means the platform's own.
@@ -52,14 +54,24 @@ class LogAnalyzer {
     // creator's last child, and `creation` (if any) is appended to the creator's behaviours, all in
     // one hold of the lock.
     ProcessRecord* InsertProcess(std::unique_ptr<ProcessRecord> record, ProcessRecord* creator,
-                                 const BehaviorRecord* creation);
-    void AppendBehavior(ProcessRecord* record, BehaviorRecord behavior);
+                                 const BehaviorText* creation);
+    void AppendBehavior(ProcessRecord* record, const BehaviorText& behavior);
     // Destroys every record; references to records are invalid afterwards.
     void ClearProcesses();
     ProcessList SnapshotRoots();
 
     // Turns one log line (without its CR LF) into changes of the store; bad lines change nothing.
     void ParseLine(std::string_view line);
+
+    // Lines handed to the parser since the store was last cleared, and those that changed nothing.
+    struct ParseCounts {
+        uint64_t lines = 0;
+        uint64_t dropped = 0;
+    };
+    ParseCounts Counts() {
+        std::lock_guard guard(lock);
+        return counts_;
+    }
 
     // --- The follower.
 
@@ -87,13 +99,20 @@ class LogAnalyzer {
   private:
     struct ParseScratch;
 
-    void ParseProcessCreate(const std::vector<std::string_view>& fields);
-    void ParseLoadLine(const std::vector<std::string_view>& fields, bool isModule);
+    // True when the line changed the store.
+    bool ApplyLine(std::string_view line);
+
+    bool ParseProcessCreate(const std::vector<std::string_view>& fields);
+    bool ParseLoadLine(const std::vector<std::string_view>& fields, bool isModule);
     bool IsReachableFrom(const ProcessRecord* record, const ProcessList& list) const;
-    // Lookup and insertion for the parser: nothing is found or added for a file that is no longer
-    // the one being followed (a pass over the old file may still be parsing its last lines).
+    // The parser's lookup, with `lock` held: nothing is found while stopping, nor for a file that
+    // is no longer the one being followed (a pass over the old file may still be parsing its last
+    // lines). The index gives what the pre-order walk of the roots would.
     ProcessRecord* FindActor(uint32_t id);
     bool IsStalePass() const;
+    // The compact form of a behaviour, its texts copied into the store. Needs `lock`.
+    BehaviorRecord StoreBehavior(const BehaviorText& text);
+    const BehaviorRecord::Labels* InternLabels(std::string_view action, std::string_view handling);
 
     void FollowLoop();
     void RunPass();
@@ -107,7 +126,24 @@ class LogAnalyzer {
     // The first record created for each id, which is the one a pre-order walk meets first: ids
     // are unique except for roots added while stopping, when lookups find nothing anyway.
     std::unordered_map<uint32_t, ProcessRecord*> byId_;
+    ProcessRecord* lastActor_ = nullptr;
+    ParseCounts counts_;  // guarded by lock  // the parser's last lookup, a record of byId_
     std::unique_ptr<ParseScratch> scratch_;
+    // The texts of every behaviour, and the shared action-and-handling pairs (guarded by lock).
+    TextArena texts_;
+    struct LabelsHash {
+        std::size_t operator()(const BehaviorRecord::Labels& l) const {
+            return std::hash<std::string_view>()(l.action) * 31 +
+                   std::hash<std::string_view>()(l.handling);
+        }
+    };
+    struct LabelsEqual {
+        bool operator()(const BehaviorRecord::Labels& a, const BehaviorRecord::Labels& b) const {
+            return a.action == b.action && a.handling == b.handling;
+        }
+    };
+    std::unordered_set<BehaviorRecord::Labels, LabelsHash, LabelsEqual> labels_;
+    const BehaviorRecord::Labels* recentLabels_[32] = {};
 
     // Changes whenever the followed file does; a pass parses for the generation it started with.
     uint64_t generation_ = 1;                  // guarded by lock

@@ -127,50 +127,60 @@ std::string LongCreationText(const ProcessLine& p) {
 }  // namespace
 
 void LogAnalyzer::ParseLine(std::string_view line) {
+    const bool used = ApplyLine(line);
+    std::lock_guard guard(lock);
+    ++counts_.lines;
+    if (!used) {
+        ++counts_.dropped;
+    }
+}
+
+bool LogAnalyzer::ApplyLine(std::string_view line) {
     const BehaviorTag* tag = MatchBehaviorTag(line);
     if (tag == nullptr) {
-        return;
+        return false;
     }
     std::vector<std::string_view>& fields = scratch_->fields;
     SplitKeepEmpty(line, '|', fields);
 
     switch (tag->handling) {
         case TagHandling::ProcessCreate:
-            ParseProcessCreate(fields);
-            return;
+            return ParseProcessCreate(fields);
         case TagHandling::ModuleLoad:
         case TagHandling::DriverLoad:
-            ParseLoadLine(fields, tag->handling == TagHandling::ModuleLoad);
-            return;
+            return ParseLoadLine(fields, tag->handling == TagHandling::ModuleLoad);
         case TagHandling::ProcessEnd: {
             if (fields.size() != kLineFields) {
-                return;
+                return false;
             }
             std::lock_guard guard(lock);
-            if (ProcessRecord* process = FindActor(ParseNumber(fields[3]))) {
+            ProcessRecord* process = FindActor(ParseNumber(fields[3]));
+            if (process != nullptr) {
                 process->state = 0;
             }
-            return;
+            return process != nullptr;
         }
         case TagHandling::Ordinary:
             break;
     }
 
     if (fields.size() != kLineFields) {
-        return;
+        return false;
     }
-    BehaviorRecord behavior{std::string(fields[1]), std::string(tag->label), std::string(fields[4]),
-                            std::string(fields[4]), std::string(fields[5])};
     std::lock_guard guard(lock);
-    if (ProcessRecord* process = FindActor(ParseNumber(fields[3]))) {
-        process->behaviors.push_back(std::move(behavior));
+    ProcessRecord* process = FindActor(ParseNumber(fields[3]));
+    if (process == nullptr) {
+        return false;
     }
+    process->behaviors.push_back(
+        StoreBehavior(BehaviorText{fields[1], tag->label, fields[4], fields[4], fields[5]}));
+    return true;
 }
 
-void LogAnalyzer::ParseProcessCreate(const std::vector<std::string_view>& fields) {
+bool LogAnalyzer::ParseProcessCreate(const std::vector<std::string_view>& fields) {
     const std::size_t count = fields.size();
     if (count < kLineFields) {
-        return;
+        return false;
     }
     // The descriptor runs from field 4 to the next-to-last field, "|" included: only the last
     // field is the handling text.
@@ -179,7 +189,7 @@ void LogAnalyzer::ParseProcessCreate(const std::vector<std::string_view>& fields
     SplitKeepEmpty(descriptor, '/', sub);
     const std::size_t m = sub.size();
     if (m < kMinProcessSubFields) {
-        return;
+        return false;
     }
     const std::size_t attributeCount = m <= 11 ? 3 : (m <= 17 ? 8 : 14);
     const std::size_t firstAttribute = m - attributeCount;
@@ -203,20 +213,22 @@ void LogAnalyzer::ParseProcessCreate(const std::vector<std::string_view>& fields
 
     std::lock_guard guard(lock);
     if (IsStalePass()) {
-        return;
+        return false;
     }
-    ProcessRecord* creator = FindProcess(ParseNumber(p.creatorId), roots);
-    if (ProcessRecord* existing = FindProcess(ParseNumber(p.id), roots)) {
+    ProcessRecord* creator = FindActor(ParseNumber(p.creatorId));
+    if (ProcessRecord* existing = FindActor(ParseNumber(p.id))) {
         FillIn(*existing, p, creator);
-        return;
+        return false;
     }
     auto record = std::make_unique<ProcessRecord>();
     FillIn(*record, p, creator);
     if (creator == nullptr) {
         InsertProcess(std::move(record), nullptr, nullptr);
-        return;
+        return false;
     }
-    const BehaviorRecord creation{std::string(p.time), "创建进程", ShortCreationText(p),
-                                  LongCreationText(p), std::string(p.handling)};
+    const std::string shortText = ShortCreationText(p);
+    const std::string longText = LongCreationText(p);
+    const BehaviorText creation{p.time, "创建进程", shortText, longText, p.handling};
     InsertProcess(std::move(record), creator, &creation);
+    return true;
 }

@@ -31,7 +31,7 @@ lines = [
     "[NET_DATA]|2024-03-05 09:12:08|0|4|发送 512 字节 -> 203.0.113.7:443|report",
     "[NET_URL]|2024-03-05 09:12:08|0|4|http://update.example.com/cfg.dat|report",
     "[NET_HTTP]|2024-03-05 09:12:08|0|4|GET /cfg.dat HTTP/1.1 Host: update.example.com|report",
-    f"[SYS]|2024-03-05 09:12:09|0|4|{V}\\Windows\\System32\\drivers\\svcflt.sys/40960/0/7B3E/88EE99FF/某某网络科技有限公司/55AA/备用签名公司/0/1/1/0/0/0|阻止",
+    f"[SYS]|2024-03-05 09:12:09|0|4|{V}\\Windows\\System32\\drivers\\svcflt.sys/40960/0/7B3E/88EE99FF/6A1F30/某某网络科技有限公司/55AA/备用签名公司/0/1/1/0/0/0|阻止",
     "[RTHREAD]|2024-03-05 09:12:09|0|4|目标进程 svchost.exe(688) 地址 0x7FF6A0010000|阻止",
     "[FILE_DEL]|2024-03-05 09:12:10|0|3|C:\\Users\\分析员\\Desktop\\安装程序.exe|隔离",
     # The payload starts a watchdog that ends soon (short layout).

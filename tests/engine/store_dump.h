@@ -28,8 +28,10 @@ inline std::string DumpStore(LogAnalyzer& analyzer) {
                p->peSign1Check + p->sign2CheckA + p->sign2CheckB + p->peSign2Check + "|" +
                p->startTime + "|" + p->handling + "\n";
         for (const BehaviorRecord& b : p->behaviors) {
-            out += std::string(static_cast<std::size_t>(depth), ' ') + "  - " + b.time + "|" +
-                   b.action + "|" + b.info + "|" + b.detail + "|" + b.handling + "\n";
+            out += std::string(static_cast<std::size_t>(depth), ' ') + "  - " +
+                   std::string(b.time()) + "|" + std::string(b.action()) + "|" +
+                   std::string(b.info()) + "|" + std::string(b.detail()) + "|" +
+                   std::string(b.handling()) + "\n";
         }
         for (auto it = p->children.rbegin(); it != p->children.rend(); ++it) {
             stack.push_back({*it, depth + 1});

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <thread>
 
+#include "engine/behavior_sort.h"
 #include "engine/log_analyzer.h"
 
 namespace {
@@ -34,7 +35,7 @@ TEST_F(StoreTest, InsertKeepsArrivalOrderAndTreeShape) {
     ProcessRecord* r2 = analyzer.InsertProcess(Record(2), r1, nullptr);
     const ProcessList snapshot = analyzer.SnapshotRoots();
     analyzer.InsertProcess(Record(3), nullptr, nullptr);
-    const BehaviorRecord creation{"t", "a", "i", "d", "h"};
+    const BehaviorText creation{"t", "a", "i", "d", "h"};
     ProcessRecord* r4 = analyzer.InsertProcess(Record(4), r2, &creation);
 
     EXPECT_EQ(Ids(analyzer.roots), (std::vector<uint32_t>{1, 3}));
@@ -42,7 +43,7 @@ TEST_F(StoreTest, InsertKeepsArrivalOrderAndTreeShape) {
     EXPECT_EQ(Ids(r2->children), (std::vector<uint32_t>{4}));
     EXPECT_EQ(r4->parent, r2);
     ASSERT_EQ(r2->behaviors.size(), 1u);
-    EXPECT_EQ(r2->behaviors[0].detail, "d");
+    EXPECT_EQ(r2->behaviors[0].detail(), "d");
     EXPECT_TRUE(r4->behaviors.empty());
 
     // A snapshot taken before R4 still finds it through R2, but not R3, added after it.
@@ -85,7 +86,7 @@ TEST_F(StoreTest, AppendWaitsForAReaderHoldingTheLock) {
     {
         std::lock_guard reader(analyzer.lock);
         writer = std::thread([&] {
-            analyzer.AppendBehavior(process, BehaviorRecord{"t", "a", "i", "i", "h"});
+            analyzer.AppendBehavior(process, BehaviorText{"t", "a", "i", "i", "h"});
             appended = true;
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -95,4 +96,38 @@ TEST_F(StoreTest, AppendWaitsForAReaderHoldingTheLock) {
     writer.join();
     EXPECT_TRUE(appended);
     EXPECT_EQ(process->behaviors.size(), 1u);
+}
+
+TEST_F(StoreTest, BehavioursSortInPlaceByUnsignedBytes) {
+    ProcessRecord* process = analyzer.InsertProcess(Record(1), nullptr, nullptr);
+    const BehaviorText texts[] = {
+        {"12:00:02", "打开进程", "b", "B", "system"},
+        {"12:00:01", "创建进程", "a", "A", "report"},
+        {"9:00:00", "读文件", "c", "c", ""},
+        {"12:00:03", "DNS解析", "ab", "ab", "system"},
+    };
+    for (const BehaviorText& t : texts) {
+        analyzer.AppendBehavior(process, t);
+    }
+    const auto column = [&](int k) {
+        std::vector<std::string> keys;
+        for (const BehaviorRecord& b : process->behaviors) {
+            const std::string_view parts[] = {b.time(), b.action(), b.handling(), b.info()};
+            keys.emplace_back(parts[k]);
+        }
+        return keys;
+    };
+    SortBehaviors(process->behaviors, 0, true);
+    EXPECT_EQ(column(0), (std::vector<std::string>{"12:00:01", "12:00:02", "12:00:03", "9:00:00"}));
+    SortBehaviors(process->behaviors, 3, false);
+    EXPECT_EQ(column(3), (std::vector<std::string>{"c", "b", "ab", "a"}));
+    // GBK codes: ASCII first, then 创 (B4 B4) before 打 (B4 F2) before 读 (B6 C1).
+    SortBehaviors(process->behaviors, 1, true);
+    EXPECT_EQ(column(1), (std::vector<std::string>{"DNS解析", "创建进程", "打开进程", "读文件"}));
+    // Each element keeps its own texts through the moves.
+    EXPECT_EQ(process->behaviors[1].detail(), "A");
+    EXPECT_EQ(process->behaviors[2].detail(), "B");
+    // A later append comes after the sorted ones.
+    analyzer.AppendBehavior(process, BehaviorText{"0", "A", "0", "0", "x"});
+    EXPECT_EQ(process->behaviors.back().action(), "A");
 }

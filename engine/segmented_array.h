@@ -1,0 +1,103 @@
+// A growable array in fixed blocks: appending never moves what is stored, so growing a sequence of
+// millions of elements never copies it (under the store's lock, a copy would stall the window).
+// Indexable and sortable in place like a vector.
+#pragma once
+
+#include <cstddef>
+#include <iterator>
+#include <vector>
+
+template <typename T, std::size_t BlockShift = 10>
+class SegmentedArray {
+    static constexpr std::size_t kBlock = std::size_t{1} << BlockShift;
+    static constexpr std::size_t kMask = kBlock - 1;
+
+  public:
+    template <typename Owner, typename Value>
+    class Iterator {
+      public:
+        using iterator_category = std::random_access_iterator_tag;
+        using value_type = T;
+        using difference_type = std::ptrdiff_t;
+        using pointer = Value*;
+        using reference = Value&;
+
+        Iterator() = default;
+        Iterator(Owner* array, std::size_t index) : array_(array), index_(index) {}
+        // A const iterator from a mutable one.
+        template <typename O, typename V>
+        Iterator(const Iterator<O, V>& other) : array_(other.array_), index_(other.index_) {}
+
+        reference operator*() const { return (*array_)[index_]; }
+        pointer operator->() const { return &(*array_)[index_]; }
+        reference operator[](difference_type n) const {
+            return (*array_)[index_ + static_cast<std::size_t>(n)];
+        }
+        Iterator& operator++() { return ++index_, *this; }
+        Iterator& operator--() { return --index_, *this; }
+        Iterator operator++(int) { return Iterator(array_, index_++); }
+        Iterator operator--(int) { return Iterator(array_, index_--); }
+        Iterator& operator+=(difference_type n) {
+            index_ += static_cast<std::size_t>(n);
+            return *this;
+        }
+        Iterator& operator-=(difference_type n) {
+            index_ -= static_cast<std::size_t>(n);
+            return *this;
+        }
+        friend Iterator operator+(Iterator it, difference_type n) { return it += n; }
+        friend Iterator operator+(difference_type n, Iterator it) { return it += n; }
+        friend Iterator operator-(Iterator it, difference_type n) { return it -= n; }
+        friend difference_type operator-(const Iterator& a, const Iterator& b) {
+            return static_cast<difference_type>(a.index_) - static_cast<difference_type>(b.index_);
+        }
+        friend bool operator==(const Iterator& a, const Iterator& b) {
+            return a.index_ == b.index_;
+        }
+        friend auto operator<=>(const Iterator& a, const Iterator& b) {
+            return a.index_ <=> b.index_;
+        }
+
+      private:
+        template <typename, typename>
+        friend class Iterator;
+        Owner* array_ = nullptr;
+        std::size_t index_ = 0;
+    };
+    using iterator = Iterator<SegmentedArray, T>;
+    using const_iterator = Iterator<const SegmentedArray, const T>;
+
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    T& operator[](std::size_t i) { return blocks_[i >> BlockShift][i & kMask]; }
+    const T& operator[](std::size_t i) const { return blocks_[i >> BlockShift][i & kMask]; }
+    T& back() { return (*this)[size_ - 1]; }
+    const T& back() const { return (*this)[size_ - 1]; }
+    const T& front() const { return (*this)[0]; }
+
+    void push_back(const T& value) {
+        if (blocks_.empty() || blocks_.back().size() == kBlock) {
+            blocks_.emplace_back();
+            // The first block grows like a vector, so the many short sequences stay small; the
+            // others are whole at once.
+            if (blocks_.size() > 1) {
+                blocks_.back().reserve(kBlock);
+            }
+        }
+        blocks_.back().push_back(value);
+        ++size_;
+    }
+    void clear() {
+        blocks_.clear();
+        size_ = 0;
+    }
+
+    iterator begin() { return iterator(this, 0); }
+    iterator end() { return iterator(this, size_); }
+    const_iterator begin() const { return const_iterator(this, 0); }
+    const_iterator end() const { return const_iterator(this, size_); }
+
+  private:
+    std::vector<std::vector<T>> blocks_;
+    std::size_t size_ = 0;
+};
