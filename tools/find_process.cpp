@@ -36,12 +36,8 @@ int FindProcessByName(FindRows& rows, FindState& state, std::string text, int di
 
     const int count = rows.RowCount();
     const int top = rows.TopIndex();
-    const bool viewAsHitLeftIt =
-        state.lastHitRow >= 0 && state.lastHitRow < count && state.topAfterHit == top;
-    const int start = viewAsHitLeftIt ? state.lastHitRow : top;
     const int step = direction == 1 ? 1 : -1;
-
-    for (int i = start + step; i >= 0 && i < count; i += step) {
+    for (int i = top + step; i >= 0 && i < count; i += step) {
         if (!NameStartsWith(rows.RowText(i), wanted)) {
             continue;
         }
@@ -49,9 +45,7 @@ int FindProcessByName(FindRows& rows, FindState& state, std::string text, int di
         if (height > 0 && i != top) {
             rows.ScrollBy((i - top) * height);
         }
-        rows.SelectOnly(i);
-        state.lastHitRow = i;
-        state.topAfterHit = rows.TopIndex();
+        rows.Select(i);
         return 1;
     }
     return 0;
@@ -104,15 +98,10 @@ void ListViewRows::ScrollBy(int pixels) {
     ::SendMessageA(list_, LVM_SCROLL, 0, pixels);
 }
 
-void ListViewRows::SelectOnly(int row) {
-    LVITEMA none{};
-    none.stateMask = LVIS_SELECTED;
-    none.state = 0;
-    ::SendMessageA(list_, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
-                   reinterpret_cast<LPARAM>(&none));
+void ListViewRows::Select(int row) {
     LVITEMA found{};
-    found.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    found.state = LVIS_SELECTED | LVIS_FOCUSED;
+    found.stateMask = LVIS_SELECTED;
+    found.state = LVIS_SELECTED;
     ::SendMessageA(list_, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
                    reinterpret_cast<LPARAM>(&found));
 }

@@ -22,21 +22,14 @@ class FindRows {
     virtual int RowHeight(int row) const = 0;
     // Scrolls vertically by `pixels` (negative: upwards), as far as the list can.
     virtual void ScrollBy(int pixels) = 0;
-    // Makes `row` the selected row and the focus row.
-    virtual void SelectOnly(int row) = 0;
+    // Adds `row` to the selection; other rows and the focus stay as they are.
+    virtual void Select(int row) = 0;
 };
 
 // The last search of a window, kept so that it can be repeated (F3). The window owns one.
 struct FindState {
     std::string lastFindText;   // empty until the first search
     int lastFindDirection = 0;  // 1 down; any other value up (0 until the first search)
-
-    // Where the last hit was, and the topmost visible row just after it. A hit near the end of the
-    // list cannot be scrolled to the top; while the view stays as the hit left it, the next search
-    // walks on from the hit instead of from the top row, so that it does not find the same row
-    // again and again.
-    int lastHitRow = -1;
-    int topAfterHit = -1;
 };
 
 // True when `text` is a prefix of `name`: ASCII letters compare without case, double-byte
@@ -45,10 +38,11 @@ struct FindState {
 bool NameStartsWith(std::string_view name, std::string_view text);
 
 // Records `text` and `direction` as the last search, then compares the rows next to the topmost
-// visible row (or to the last hit, see FindState), walking down for direction 1 and up otherwise;
-// the row the walk starts from is not compared. The first row whose name starts with `text` is
-// scrolled to the top of the view as far as the list can scroll, and becomes the selected and focus
-// row. Returns 1 for a hit, 0 otherwise (the list is then left as it was).
+// visible row, walking down for direction 1 and up otherwise; the top row itself is not compared.
+// The first row whose name starts with `text` is scrolled to the top of the view as far as the list
+// can scroll, and is added to the selection. Returns 1 for a hit, 0 otherwise (the list is then
+// left as it was). A hit the list cannot scroll to the top stays below it, so the next downward
+// search finds it again.
 int FindProcessByName(FindRows& rows, FindState& state, std::string text, int direction);
 
 // FindProcessByName with the last search's text and direction.
@@ -65,7 +59,7 @@ class ListViewRows : public FindRows {
     std::string RowText(int row) const override;
     int RowHeight(int row) const override;
     void ScrollBy(int pixels) override;
-    void SelectOnly(int row) override;
+    void Select(int row) override;
 
   private:
     HWND list_;

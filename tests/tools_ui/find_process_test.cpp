@@ -40,10 +40,7 @@ class FakeRows : public FindRows {
         const int lowest = std::max(0, RowCount() - visible_);
         top_ = std::clamp(top_ + pixels / kHeight, 0, lowest);
     }
-    void SelectOnly(int row) override {
-        selected = {row};
-        focus = row;
-    }
+    void Select(int row) override { selected.insert(row); }
 
   private:
     std::vector<std::string> names_;
@@ -105,47 +102,42 @@ TEST(FindProcessByName, WalksAwayFromTheTopRowOneWayWithoutWrapping) {
         FindState state;
         EXPECT_EQ(FindProcessByName(rows, state, c.text, c.direction), c.hit >= 0 ? 1 : 0);
         EXPECT_EQ(rows.TopIndex(), c.topAfter);
+        // A hit joins the rows selected before; the focus stays.
+        std::set<int> selected{2, 11};
         if (c.hit >= 0) {
-            EXPECT_EQ(rows.selected, std::set<int>{c.hit});
-            EXPECT_EQ(rows.focus, c.hit);
+            selected.insert(c.hit);
         } else {
             EXPECT_EQ(rows.scrolls, 0);
-            EXPECT_EQ(rows.selected, (std::set<int>{2, 11}));
-            EXPECT_EQ(rows.focus, 11);
         }
+        EXPECT_EQ(rows.selected, selected);
+        EXPECT_EQ(rows.focus, 11);
         // Recorded whatever the outcome, for F3.
         EXPECT_EQ(state.lastFindText, c.text);
         EXPECT_EQ(state.lastFindDirection, c.direction);
     }
 }
 
-TEST(FindProcessByName, RepeatingWalksOnFromTheLastHit) {
+TEST(FindProcessByName, RepeatingContinuesFromTheNewTopRow) {
     FakeRows rows(kNames, 0);
     FindState state;
     // Before any search: the empty text upwards, from the top row 0: nothing.
     EXPECT_EQ(RepeatLastFind(rows, state), 0);
 
+    // A hit comes to the top, so the repeat walks on after it.
     EXPECT_EQ(FindProcessByName(rows, state, "svc", 1), 1);
-    EXPECT_EQ(rows.focus, 3);
+    EXPECT_EQ(rows.TopIndex(), 3);
     EXPECT_EQ(RepeatLastFind(rows, state), 1);
-    EXPECT_EQ(rows.focus, 5);
+    EXPECT_EQ(rows.TopIndex(), 5);
+    EXPECT_EQ(rows.selected, (std::set<int>{3, 5}));
 
-    // The view stops at row 10, so zzz.exe stays below the top; the repeat still moves on to the
-    // next match rather than finding zzz.exe again, and then reports the end.
+    // The view stops at row 10, so zzz.exe (row 12) stays below the top: a downward repeat walks
+    // from row 10 and finds it again.
     EXPECT_EQ(FindProcessByName(rows, state, "zzz", 1), 1);
-    EXPECT_EQ(rows.focus, 12);
+    EXPECT_EQ(rows.TopIndex(), 10);
     EXPECT_EQ(RepeatLastFind(rows, state), 1);
-    EXPECT_EQ(rows.focus, 13);
-    EXPECT_EQ(RepeatLastFind(rows, state), 0);
-    EXPECT_EQ(rows.focus, 13);
-    // Up from the last hit, not from the top row: zzz.exe is next.
-    EXPECT_EQ(FindProcessByName(rows, state, "z", -1), 1);
-    EXPECT_EQ(rows.focus, 12);
-
-    // Once the view has moved, the walk starts at the top row again.
-    rows.ScrollBy(-5 * FakeRows::kHeight);
-    EXPECT_EQ(FindProcessByName(rows, state, "svc", -1), 1);
-    EXPECT_EQ(rows.focus, 3);
+    EXPECT_EQ(rows.TopIndex(), 10);
+    EXPECT_TRUE(rows.selected.count(12));
+    EXPECT_FALSE(rows.selected.count(13));
 }
 
 TEST(FindProcessByName, EmptyListFindsNothing) {
@@ -218,21 +210,21 @@ TEST(FindProcessByName, OnARealListView) {
     FindState state;
     EXPECT_EQ(FindProcessByName(rows, state, "TARGET", 1), 1);
     EXPECT_EQ(rows.TopIndex(), 25);
-    EXPECT_EQ(real.State(25), static_cast<UINT>(LVIS_SELECTED | LVIS_FOCUSED));
-    EXPECT_EQ(real.Selected(), 1);
+    // Added to the selection; the row picked before keeps its selection and the focus.
+    EXPECT_EQ(real.State(25), static_cast<UINT>(LVIS_SELECTED));
+    EXPECT_EQ(real.State(2), static_cast<UINT>(LVIS_SELECTED | LVIS_FOCUSED));
+    EXPECT_EQ(real.Selected(), 2);
 
-    // Near the end: shown in the last page, not at its top.
+    // Near the end: shown in the last page, not at its top; a repeat finds it again.
     EXPECT_EQ(RepeatLastFind(rows, state), 1);
     EXPECT_EQ(rows.TopIndex(), 60 - perPage);
-    EXPECT_EQ(real.State(57), static_cast<UINT>(LVIS_SELECTED | LVIS_FOCUSED));
-    EXPECT_EQ(RepeatLastFind(rows, state), 0);
+    EXPECT_EQ(real.State(57), static_cast<UINT>(LVIS_SELECTED));
+    EXPECT_EQ(RepeatLastFind(rows, state), 1);
     EXPECT_EQ(rows.TopIndex(), 60 - perPage);
-    EXPECT_EQ(real.State(57), static_cast<UINT>(LVIS_SELECTED | LVIS_FOCUSED));
+    EXPECT_EQ(real.Selected(), 3);
 
     EXPECT_EQ(FindProcessByName(rows, state, "ta", -1), 1);
     EXPECT_EQ(rows.TopIndex(), 25);
-    EXPECT_EQ(real.Selected(), 1);
-    EXPECT_EQ(real.State(25), static_cast<UINT>(LVIS_SELECTED | LVIS_FOCUSED));
 }
 
 }  // namespace
