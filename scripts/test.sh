@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds every preset and runs every test: natively (plain and under the
-# sanitizers) and the Windows build under Wine inside a virtual screen.
+# Installs what is missing, builds every preset and runs every test: natively (plain, under
+# AddressSanitizer with UndefinedBehaviorSanitizer, the threaded engine under ThreadSanitizer) and
+# the Windows build under Wine inside a virtual screen.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -17,6 +18,11 @@ for preset in native native-asan; do
     cmake --build "build/$preset" -j "$jobs"
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest "build/$preset"
 done
+
+echo "== native-tsan (the threaded engine tests)"
+cmake --preset native-tsan >/dev/null
+cmake --build build/native-tsan -j "$jobs" --target engine_tests
+TSAN_OPTIONS=halt_on_error=1 run_ctest build/native-tsan -R '^engine_tests$'
 
 echo "== mingw (under Wine)"
 cmake --preset mingw >/dev/null
