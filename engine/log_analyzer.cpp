@@ -39,11 +39,11 @@ ProcessRecord* LogAnalyzer::FindProcess(uint32_t id, const ProcessList& list) {
     if (stopRequested) {
         return nullptr;
     }
-    const auto it = byId_.find(id);
-    if (it == byId_.end() || !IsReachableFrom(it->second, list)) {
+    ProcessRecord* record = byId_.Find(id);
+    if (record == nullptr || !IsReachableFrom(record, list)) {
         return nullptr;
     }
-    return it->second;
+    return record;
 }
 
 bool LogAnalyzer::IsReachableFrom(const ProcessRecord* record, const ProcessList& list) const {
@@ -65,12 +65,11 @@ ProcessRecord* LogAnalyzer::FindActor(uint32_t id) {
     if (lastActor_ != nullptr && lastActor_->id == id) {
         return lastActor_;
     }
-    const auto it = byId_.find(id);
-    if (it == byId_.end()) {
-        return nullptr;
+    ProcessRecord* record = byId_.Find(id);
+    if (record != nullptr) {
+        lastActor_ = record;
     }
-    lastActor_ = it->second;
-    return lastActor_;
+    return record;
 }
 
 bool LogAnalyzer::IsStalePass() const {
@@ -83,7 +82,7 @@ ProcessRecord* LogAnalyzer::InsertProcess(std::unique_ptr<ProcessRecord> record,
     std::lock_guard guard(lock);
     ProcessRecord* inserted = record.get();
     records_.push_back(std::move(record));
-    byId_.try_emplace(inserted->id, inserted);
+    byId_.Add(inserted->id, inserted);
     if (creator == nullptr) {
         inserted->parent = nullptr;
         roots.push_back(inserted);
@@ -154,7 +153,7 @@ BehaviorRecord LogAnalyzer::StoreBehavior(const BehaviorText& text) {
 void LogAnalyzer::ClearProcesses() {
     std::lock_guard guard(lock);
     roots.clear();
-    byId_.clear();
+    byId_.Clear();
     lastActor_ = nullptr;
     counts_ = {};
     // Records own no other records, so even a chain a million levels deep goes without recursion.

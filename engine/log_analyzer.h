@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/device_path.h"
+#include "engine/id_index.h"
 #include "engine/log_file.h"
 #include "engine/manual_reset_event.h"
 #include "engine/process_record.h"
@@ -125,9 +126,9 @@ class LogAnalyzer {
     std::vector<std::unique_ptr<ProcessRecord>> records_;
     // The first record created for each id, which is the one a pre-order walk meets first: ids
     // are unique except for roots added while stopping, when lookups find nothing anyway.
-    std::unordered_map<uint32_t, ProcessRecord*> byId_;
-    ProcessRecord* lastActor_ = nullptr;
-    ParseCounts counts_;  // guarded by lock  // the parser's last lookup, a record of byId_
+    IdIndex byId_;
+    ProcessRecord* lastActor_ = nullptr;  // the parser's last lookup
+    ParseCounts counts_;                  // guarded by lock
     std::unique_ptr<ParseScratch> scratch_;
     // The texts of every behaviour, and the shared action-and-handling pairs (guarded by lock).
     TextArena texts_;

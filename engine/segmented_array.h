@@ -3,8 +3,10 @@
 // Indexable and sortable in place like a vector.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <iterator>
+#include <memory>
 #include <vector>
 
 template <typename T, std::size_t BlockShift = 10>
@@ -76,20 +78,17 @@ class SegmentedArray {
     const T& front() const { return (*this)[0]; }
 
     void push_back(const T& value) {
-        if (blocks_.empty() || blocks_.back().size() == kBlock) {
-            blocks_.emplace_back();
-            // The first block grows like a vector, so the many short sequences stay small; the
-            // others are whole at once.
-            if (blocks_.size() > 1) {
-                blocks_.back().reserve(kBlock);
-            }
+        if (next_ == limit_) {
+            Grow();
         }
-        blocks_.back().push_back(value);
+        *next_++ = value;
         ++size_;
     }
     void clear() {
         blocks_.clear();
         size_ = 0;
+        firstCapacity_ = 0;
+        next_ = limit_ = nullptr;
     }
 
     iterator begin() { return iterator(this, 0); }
@@ -98,6 +97,32 @@ class SegmentedArray {
     const_iterator end() const { return const_iterator(this, size_); }
 
   private:
-    std::vector<std::vector<T>> blocks_;
+    // Makes room for one more element. The first block grows like a vector (the many short
+    // sequences stay small); every later block is whole at once and never moves.
+    void Grow() {
+        if (blocks_.size() == 1 && firstCapacity_ < kBlock) {
+            const std::size_t capacity =
+                std::min(kBlock, std::max<std::size_t>(4, firstCapacity_ * 2));
+            std::unique_ptr<T[]> bigger(new T[capacity]);
+            std::copy(blocks_[0].get(), blocks_[0].get() + size_, bigger.get());
+            blocks_[0] = std::move(bigger);
+            firstCapacity_ = capacity;
+            next_ = blocks_[0].get() + size_;
+            limit_ = blocks_[0].get() + capacity;
+            return;
+        }
+        const std::size_t capacity = blocks_.empty() ? 4 : kBlock;
+        blocks_.emplace_back(new T[capacity]);
+        if (blocks_.size() == 1) {
+            firstCapacity_ = capacity;
+        }
+        next_ = blocks_.back().get();
+        limit_ = next_ + capacity;
+    }
+
+    std::vector<std::unique_ptr<T[]>> blocks_;
     std::size_t size_ = 0;
+    std::size_t firstCapacity_ = 0;
+    T* next_ = nullptr;   // where the next element goes
+    T* limit_ = nullptr;  // the end of the last block
 };
