@@ -131,3 +131,22 @@ TEST_F(StoreTest, BehavioursSortInPlaceByUnsignedBytes) {
     analyzer.AppendBehavior(process, BehaviorText{"0", "A", "0", "0", "x"});
     EXPECT_EQ(process->behaviors.back().action(), "A");
 }
+
+TEST_F(StoreTest, IdsOfAnySizeAreFound) {
+    // Small ids go to a table, huge ones to a map; an id first too big for the table moves into
+    // it when the table grows.
+    const uint32_t ids[] = {5, 4000000000u, 3, 70000, 0, 200000, 4294967295u};
+    std::vector<ProcessRecord*> records;
+    for (uint32_t id : ids) {
+        records.push_back(analyzer.InsertProcess(Record(id), nullptr, nullptr));
+    }
+    for (uint32_t id = 1; id < 140000; id += 7) {
+        analyzer.InsertProcess(Record(1000000 + id), nullptr, nullptr);
+    }
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(analyzer.FindProcess(ids[i], analyzer.roots), records[i]) << ids[i];
+    }
+    EXPECT_EQ(analyzer.FindProcess(4, analyzer.roots), nullptr);
+    EXPECT_EQ(analyzer.FindProcess(4000000001u, analyzer.roots), nullptr);
+    EXPECT_NE(analyzer.FindProcess(1000000 + 8, analyzer.roots), nullptr);
+}
