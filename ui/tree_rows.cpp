@@ -1,5 +1,6 @@
 #include "ui/tree_rows.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/text.h"
@@ -16,35 +17,6 @@ int32_t DepthOf(const ProcessRecord& record) {
         ++depth;
     }
     return depth;
-}
-
-// Sets shownDescendants of every record under `list` (and of the records themselves) to its
-// descendant count, children before parents, with a stack of our own: a tree may be thousands of
-// levels deep.
-void CountAllDescendants(const ProcessList& list) {
-    struct Frame {
-        ProcessRecord* record;
-        std::size_t next;
-    };
-    std::vector<Frame> stack;
-    for (ProcessRecord* top : list) {
-        top->shownDescendants = 0;
-        stack.push_back({top, 0});
-        while (!stack.empty()) {
-            Frame& frame = stack.back();
-            if (frame.next < frame.record->children.size()) {
-                ProcessRecord* child = frame.record->children[frame.next++];
-                child->shownDescendants = 0;
-                stack.push_back({child, 0});
-                continue;
-            }
-            const int32_t total = frame.record->shownDescendants;
-            stack.pop_back();
-            if (!stack.empty()) {
-                stack.back().record->shownDescendants += total + 1;
-            }
-        }
-    }
 }
 
 }  // namespace
@@ -110,31 +82,43 @@ int32_t AppendSubtreeRows(std::vector<ProcessRow>& rows, std::size_t index, cons
     if (list.empty()) {
         return 0;
     }
-    CountAllDescendants(list);
     // The records of one list share a parent, so they share a depth.
     const int32_t baseDepth = DepthOf(*list.front());
-    std::vector<ProcessRow> made;
+    // Rows are made in one pre-order pass at the end of the table; a record's descendant count is
+    // the number of rows made for its subtree, known when the walk leaves it. The new rows are then
+    // rotated into position when they belong elsewhere: no row is copied twice.
+    const std::size_t first = rows.size();
     struct Frame {
         const ProcessList* list;
         std::size_t next;
+        ProcessRecord* owner;  // whose children `list` is; null for the list itself
+        std::size_t ownerRow;
     };
-    std::vector<Frame> stack{{&list, 0}};
+    std::vector<Frame> stack{{&list, 0, nullptr, 0}};
     while (!stack.empty()) {
         Frame& frame = stack.back();
         if (frame.next == frame.list->size()) {
+            if (frame.owner != nullptr) {
+                const auto descendants = static_cast<int32_t>(rows.size() - frame.ownerRow - 1);
+                frame.owner->shownDescendants = descendants;
+                rows[frame.ownerRow].descendantCount = descendants;
+            }
             stack.pop_back();
             continue;
         }
-        const ProcessRecord& record = *(*frame.list)[frame.next++];
+        ProcessRecord& record = *(*frame.list)[frame.next++];
         const int32_t depth = baseDepth + static_cast<int32_t>(stack.size()) - 1;
-        made.push_back(MakeProcessRow(record, depth, record.shownDescendants, icons));
+        record.shownDescendants = 0;
+        rows.push_back(MakeProcessRow(record, depth, 0, icons));
         if (!record.children.empty()) {
-            stack.push_back({&record.children, 0});
+            stack.push_back({&record.children, 0, &record, rows.size() - 1});
         }
     }
-    rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(index),
-                std::make_move_iterator(made.begin()), std::make_move_iterator(made.end()));
-    return static_cast<int32_t>(made.size());
+    if (index < first) {
+        std::rotate(rows.begin() + static_cast<std::ptrdiff_t>(index),
+                    rows.begin() + static_cast<std::ptrdiff_t>(first), rows.end());
+    }
+    return static_cast<int32_t>(rows.size() - first);
 }
 
 void FoldRow(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& record) {
