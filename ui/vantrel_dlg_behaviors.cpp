@@ -1,0 +1,94 @@
+// The behaviour list: the chosen process's behaviours read from the store for the visible rows,
+// the column sort, which reorders them in the store, and the copy of a behaviour's full text.
+#include "ui/vantrel_dlg.h"
+
+#include "engine/behavior_sort.h"
+#include "engine/text.h"
+#include "ui/clipboard.h"
+
+#include <string>
+
+std::string CVantrelDlg::BehaviorCellText(int item, int subItem) {
+    // The follower may be appending to the same sequence, which can move nothing of it but its
+    // size: read under the lock anyway, as every other reader of the store does.
+    std::lock_guard store(analyzer.lock);
+    if (selectedBehaviors == nullptr || item < 0 ||
+        static_cast<std::size_t>(item) >= selectedBehaviors->size()) {
+        return {};
+    }
+    const BehaviorRecord& behavior = (*selectedBehaviors)[static_cast<std::size_t>(item)];
+    switch (subItem) {
+        case 0:
+            return std::string(behavior.time());
+        case 1:
+            return std::string(behavior.action());
+        case 2:
+            return std::string(behavior.handling());
+        case 3:
+            return std::string(behavior.info());
+        default:
+            return {};
+    }
+}
+
+win::MessageWindow::Result CVantrelDlg::OnBehaviorDisplayText(NMLVDISPINFOA& info) {
+    LVITEMA& item = info.item;
+    if ((item.mask & LVIF_TEXT) != 0 && item.pszText != nullptr && item.cchTextMax > 0) {
+        CopyToBuffer(item.pszText, static_cast<std::size_t>(item.cchTextMax),
+                     BehaviorCellText(item.iItem, item.iSubItem));
+    }
+    return 0;
+}
+
+win::MessageWindow::Result CVantrelDlg::OnBehaviorDisplayTextW(NMLVDISPINFOW& info) {
+    LVITEMW& item = info.item;
+    if ((item.mask & LVIF_TEXT) != 0 && item.pszText != nullptr && item.cchTextMax > 0) {
+        const std::string text = BehaviorCellText(item.iItem, item.iSubItem);
+        if (::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, item.pszText, item.cchTextMax) ==
+            0) {
+            item.pszText[item.cchTextMax - 1] = L'\0';
+        }
+    }
+    return 0;
+}
+
+win::MessageWindow::Result CVantrelDlg::OnBehaviorDoubleClick() {
+    const int selected = ListView_GetNextItem(behaviorList.Handle(), -1, LVNI_SELECTED);
+    if (selected < 0) {
+        return 0;
+    }
+    std::string detail;
+    {
+        std::lock_guard store(analyzer.lock);
+        if (selectedBehaviors == nullptr ||
+            static_cast<std::size_t>(selected) >= selectedBehaviors->size()) {
+            return 0;
+        }
+        detail = (*selectedBehaviors)[static_cast<std::size_t>(selected)].detail();
+    }
+    CopyTextToClipboard(detail);
+    ShowMessage("此条行为信息己复制到剪切板");
+    return 0;
+}
+
+win::MessageWindow::Result CVantrelDlg::OnBehaviorColumnClick(int column) {
+    if (selectedBehaviors == nullptr) {
+        return 0;
+    }
+    sortAscending = sortAscending == 0 ? 1 : 0;
+    {
+        std::lock_guard store(analyzer.lock);
+        SortBehaviors(*selectedBehaviors, column, sortAscending != 0);
+    }
+    behaviorList.Invalidate(true);
+    return 0;
+}
+
+void CVantrelDlg::DropBehaviorList() {
+    {
+        std::lock_guard store(analyzer.lock);
+        selectedBehaviors = nullptr;
+    }
+    ListView_SetItemState(behaviorList.Handle(), -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    behaviorList.Send(LVM_DELETEALLITEMS);
+}

@@ -1,0 +1,242 @@
+// The process tree: rows rebuilt from the store after each pass, cell texts on request, folding and
+// unfolding by the box in front of a row, and the choice of the process the lower list shows.
+#include "ui/vantrel_dlg.h"
+
+#include "engine/text.h"
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+// What the user was looking at before a rebuild, by process id, so that a refreshed log does not
+// move the selection or the view to other processes.
+struct ViewOfRows {
+    std::vector<int32_t> selectedIds;
+    int32_t focusId = 0;
+    bool hasFocus = false;
+    int32_t topId = 0;
+    bool hasTop = false;
+};
+
+ViewOfRows RememberView(HWND list, const std::vector<ProcessRow>& rows) {
+    ViewOfRows view;
+    const auto count = static_cast<int>(rows.size());
+    for (int i = ListView_GetNextItem(list, -1, LVNI_SELECTED); i >= 0 && i < count;
+         i = ListView_GetNextItem(list, i, LVNI_SELECTED)) {
+        view.selectedIds.push_back(rows[static_cast<std::size_t>(i)].id);
+    }
+    const int focus = ListView_GetNextItem(list, -1, LVNI_FOCUSED);
+    if (focus >= 0 && focus < count) {
+        view.focusId = rows[static_cast<std::size_t>(focus)].id;
+        view.hasFocus = true;
+    }
+    const int top = ListView_GetTopIndex(list);
+    if (count > 0 && top >= 0 && top < count) {
+        view.topId = rows[static_cast<std::size_t>(top)].id;
+        view.hasTop = true;
+    }
+    return view;
+}
+
+void RestoreView(HWND list, const std::vector<ProcessRow>& rows, const ViewOfRows& view) {
+    ListView_SetItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    if (rows.empty()) {
+        return;
+    }
+    // One pass over the rows finds every wanted id.
+    std::unordered_map<int32_t, int> wanted;
+    for (int32_t id : view.selectedIds) {
+        wanted.emplace(id, -1);
+    }
+    if (view.hasFocus) {
+        wanted.emplace(view.focusId, -1);
+    }
+    if (view.hasTop) {
+        wanted.emplace(view.topId, -1);
+    }
+    std::size_t found = 0;
+    for (std::size_t i = 0; i < rows.size() && found < wanted.size(); ++i) {
+        const auto it = wanted.find(rows[i].id);
+        if (it != wanted.end() && it->second < 0) {
+            it->second = static_cast<int>(i);
+            ++found;
+        }
+    }
+    for (int32_t id : view.selectedIds) {
+        if (const int row = wanted[id]; row >= 0) {
+            ListView_SetItemState(list, row, LVIS_SELECTED, LVIS_SELECTED);
+        }
+    }
+    if (view.hasFocus) {
+        if (const int row = wanted[view.focusId]; row >= 0) {
+            ListView_SetItemState(list, row, LVIS_FOCUSED, LVIS_FOCUSED);
+            ListView_SetSelectionMark(list, row);
+        }
+    }
+    if (view.hasTop) {
+        const int row = wanted[view.topId];
+        const int top = ListView_GetTopIndex(list);
+        RECT bounds{};
+        bounds.left = LVIR_BOUNDS;
+        if (row >= 0 && row != top &&
+            ::SendMessageA(list, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&bounds)) != 0) {
+            ListView_Scroll(list, 0, (row - top) * (bounds.bottom - bounds.top));
+        }
+    }
+}
+
+}  // namespace
+
+LRESULT CVantrelDlg::RebuildTree() {
+    // A window on its way out does not rebuild: the refresh may have been sent just before.
+    if (refreshStop.load() != 0 || treeList.Handle() == nullptr) {
+        return 0;
+    }
+    std::lock_guard tree(treeLock);
+    const HWND list = treeList.Handle();
+    behaviorList.Send(LVM_DELETEALLITEMS);
+    const ViewOfRows view = RememberView(list, treeList.rows);
+    treeList.rows.clear();
+    {
+        std::lock_guard store(analyzer.lock);
+        const ProcessList roots = analyzer.SnapshotRoots();
+        AppendSubtreeRows(0, roots);
+    }
+    ListView_SetItemCountEx(list, static_cast<int>(treeList.rows.size()), 0);
+    RestoreView(list, treeList.rows, view);
+    if (statusBar) {
+        statusBar.SetPaneText(0, std::to_string(treeList.rows.size()));
+    }
+    ++rebuildCount;
+    return 0;
+}
+
+int32_t CVantrelDlg::AppendSubtreeRows(int index, const ProcessList& list) {
+    return ::AppendSubtreeRows(treeList.rows, static_cast<std::size_t>(index), list, icons_);
+}
+
+std::string CVantrelDlg::TreeCellText(int item, int subItem) const {
+    if (item < 0 || static_cast<std::size_t>(item) >= treeList.rows.size()) {
+        return {};
+    }
+    const ProcessRow& row = treeList.rows[static_cast<std::size_t>(item)];
+    switch (subItem) {
+        case 0:
+            return row.name;
+        case 1:
+            return std::to_string(row.pid);
+        case 2:
+            return std::to_string(row.ppid);
+        case 3:
+            return row.imagePath;
+        case 4:
+            return row.commandLine;
+        case 5:
+            return std::to_string(static_cast<unsigned>(row.state));
+        case 6:
+            return std::to_string(row.descendantCount);
+        case 7:
+            return row.startTime;
+        case 8:
+            return row.handling;
+        case 9:
+            return std::to_string(row.id);
+        default:
+            return {};
+    }
+}
+
+win::MessageWindow::Result CVantrelDlg::OnTreeDisplayText(NMLVDISPINFOA& info) {
+    LVITEMA& item = info.item;
+    if ((item.mask & LVIF_TEXT) != 0 && item.pszText != nullptr && item.cchTextMax > 0) {
+        CopyToBuffer(item.pszText, static_cast<std::size_t>(item.cchTextMax),
+                     TreeCellText(item.iItem, item.iSubItem));
+    }
+    return 0;
+}
+
+win::MessageWindow::Result CVantrelDlg::OnTreeDisplayTextW(NMLVDISPINFOW& info) {
+    LVITEMW& item = info.item;
+    if ((item.mask & LVIF_TEXT) != 0 && item.pszText != nullptr && item.cchTextMax > 0) {
+        const std::string text = TreeCellText(item.iItem, item.iSubItem);
+        const int written =
+            ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, item.pszText, item.cchTextMax);
+        if (written == 0) {
+            item.pszText[item.cchTextMax - 1] = L'\0';  // too long: cut, still terminated
+        }
+    }
+    return 0;
+}
+
+ProcessRecord* CVantrelDlg::RecordOfRow(int row) {
+    if (row < 0 || static_cast<std::size_t>(row) >= treeList.rows.size()) {
+        return nullptr;
+    }
+    const auto id = static_cast<uint32_t>(treeList.rows[static_cast<std::size_t>(row)].id);
+    return analyzer.FindProcess(id, analyzer.roots);
+}
+
+ProcessRecord* CVantrelDlg::SelectedRecord() {
+    return RecordOfRow(ListView_GetNextItem(treeList.Handle(), -1, LVNI_SELECTED));
+}
+
+void CVantrelDlg::ChooseBehaviors(BehaviorSequence* behaviors) {
+    std::size_t count = 0;
+    {
+        std::lock_guard store(analyzer.lock);
+        selectedBehaviors = behaviors;
+        count = behaviors != nullptr ? behaviors->size() : 0;
+    }
+    // A selection by position would point at some other behaviour of the new process.
+    ListView_SetItemState(behaviorList.Handle(), -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetItemCountEx(behaviorList.Handle(), static_cast<int>(count), 0);
+}
+
+win::MessageWindow::Result CVantrelDlg::OnTreeClick(const NMITEMACTIVATE& click) {
+    // The row clicked, which with Ctrl or Shift held need not be the first selected one.
+    const int row = click.iItem;
+    if (row < 0 || static_cast<std::size_t>(row) >= treeList.rows.size()) {
+        return 0;
+    }
+    std::lock_guard tree(treeLock);
+    const HWND list = treeList.Handle();
+    ::LockWindowUpdate(list);
+
+    // Where the list draws the plus or minus box of the row.
+    RECT label{};
+    label.left = LVIR_LABEL;
+    ::SendMessageA(list, LVM_GETITEMRECT, static_cast<WPARAM>(row),
+                   reinterpret_cast<LPARAM>(&label));
+    const int32_t indent = treeList.rows[static_cast<std::size_t>(row)].indent;
+    const int boxLeft = label.left + 8 * indent - 20;
+    const RECT box{boxLeft, label.top + 2, boxLeft + 16, label.bottom - 4};
+
+    if (::PtInRect(&box, click.ptAction)) {
+        std::lock_guard store(analyzer.lock);
+        const int32_t expandState = treeList.rows[static_cast<std::size_t>(row)].expandState;
+        ProcessRecord* record = expandState != -1 ? RecordOfRow(row) : nullptr;
+        if (record != nullptr && expandState == 1) {
+            FoldRow(treeList.rows, static_cast<std::size_t>(row), *record);
+        } else if (record != nullptr && expandState == 0) {
+            UnfoldRow(treeList.rows, static_cast<std::size_t>(row), *record, icons_);
+        }
+        if (record != nullptr) {
+            ListView_SetItemCountEx(list, static_cast<int>(treeList.rows.size()), LVSICF_NOSCROLL);
+        }
+    } else {
+        BehaviorSequence* behaviors = nullptr;
+        {
+            std::lock_guard store(analyzer.lock);
+            if (ProcessRecord* record = RecordOfRow(row)) {
+                behaviors = &record->behaviors;
+            }
+        }
+        if (behaviors != nullptr) {
+            ChooseBehaviors(behaviors);
+        }
+    }
+    ::LockWindowUpdate(nullptr);
+    return 0;
+}
