@@ -45,8 +45,8 @@ constexpr std::array<TagWeight, 16> kOrdinary = {{{"[FILE_READ]", 200},
 
 LogGenerator::LogGenerator(const LogShape& shape)
     : shape_(shape), state_(shape.seed * 0x9E3779B97F4A7C15ull + 1) {
-    // About 150 bytes a line on average.
-    const uint64_t lines = std::max<uint64_t>(shape.bytes / 150, 1);
+    // About 200 bytes a line on average; [PRO] lines are spread over all of them.
+    const uint64_t lines = std::max<uint64_t>(shape.bytes / 210, 1);
     linesPerProcess_ = std::max<uint64_t>(lines / std::max<uint32_t>(shape.processes, 1), 1);
 }
 

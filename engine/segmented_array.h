@@ -102,7 +102,7 @@ class SegmentedArray {
     void Grow() {
         if (blocks_.size() == 1 && firstCapacity_ < kBlock) {
             const std::size_t capacity =
-                std::min(kBlock, std::max<std::size_t>(4, firstCapacity_ * 2));
+                std::min(kBlock, std::max<std::size_t>(4, firstCapacity_ + firstCapacity_ / 2));
             std::unique_ptr<T[]> bigger(new T[capacity]);
             std::copy(blocks_[0].get(), blocks_[0].get() + size_, bigger.get());
             blocks_[0] = std::move(bigger);
