@@ -10,6 +10,7 @@ using CliArgs = std::vector<std::string>;
 // Each command takes the arguments after its name and returns the process's exit code.
 int RunJsonCommand(const CliArgs& args);
 int RunFeatureCodeCommand(const CliArgs& args);
+int RunSignerCommand(const CliArgs& args);
 
 // Exit codes, as command-line users expect them.
 inline constexpr int kExitOk = 0;

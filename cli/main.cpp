@@ -18,6 +18,8 @@ constexpr Command kCommands[] = {
      RunJsonCommand},
     {"featurecode", "featurecode FILE...               print the feature code of each PE file",
      RunFeatureCodeCommand},
+    {"signer", "signer FILE...                    print the signer of each signed PE file",
+     RunSignerCommand},
 };
 
 void PrintUsage(std::FILE* out) {

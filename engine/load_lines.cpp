@@ -1,8 +1,108 @@
-// [MOD] and [SYS] lines: module and driver loads.
+// [MOD] and [SYS] lines: module and driver loads. Module loads of files signed by "Microsoft
+// Windows" are left out, so that what a process brought along stands out from the system's own
+// modules.
 #include "engine/log_analyzer.h"
+#include "engine/parse_scratch.h"
+#include "engine/text.h"
 
-void LogAnalyzer::ParseLoadLine(const std::vector<std::string_view>& fields, bool isModule) {
-    // Not read yet: the signer lookup that filters module loads is still to come.
-    (void)fields;
-    (void)isModule;
+namespace {
+
+constexpr std::size_t kLineFields = 6;
+constexpr std::string_view kSystemSigner = "Microsoft Windows";
+
+bool IsSet(std::string_view flag) {
+    return flag == "1";
+}
+
+template <typename... Pieces>
+void Append(std::string& text, const Pieces&... pieces) {
+    (text.append(pieces), ...);
+}
+
+// The information text of a load; `sub` holds 4, 9 or 15 sub-fields and `path` is S0 converted.
+std::string LoadText(std::string_view path, const std::vector<std::string_view>& sub) {
+    std::string text;
+    Append(text, "路径：", path, "  ", "大小：", sub[1], "   ");
+    if (sub.size() == 4) {
+        Append(text, "MD5：", sub[3]);
+        return text;
+    }
+    Append(text, "特征码：", sub[4], "   ");
+    if (sub.size() == 9) {
+        Append(text, "签名序列号：", sub[5], "   ", "签名公司名：", sub[6], "   ");
+        if (!sub[7].empty() && !sub[8].empty()) {
+            Append(text, "签名序列号2：", sub[7], "   ", "签名公司名2：", sub[8], "   ");
+        }
+        return text;
+    }
+    if (!sub[5].empty() && !sub[6].empty()) {
+        Append(text, "签名序列号：", sub[5], "   ", "签名公司名：", sub[6], "   ");
+        if (IsSet(sub[11]) && IsSet(sub[10])) {
+            text += "签名通过  ";
+        }
+        if (IsSet(sub[9])) {
+            text += "PE通过  ";
+        }
+    }
+    if (!sub[7].empty() && !sub[8].empty()) {
+        Append(text, "签名序列号2：", sub[7], "   ", "签名公司名2：", sub[8], "   ");
+        if (IsSet(sub[14]) && IsSet(sub[13])) {
+            text += "签名通过  ";
+        }
+        if (IsSet(sub[12])) {
+            text += "PE通过  ";
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+bool LogAnalyzer::ParseLoadLine(const std::vector<std::string_view>& fields, bool isModule) {
+    if (fields.size() != kLineFields) {
+        return false;
+    }
+    const uint32_t processId = ParseNumber(fields[3]);
+    // Opening and decoding a module file is the dearest step of parsing: not for a line that will
+    // be dropped anyway. The process is looked up again, with the append, once that work is done.
+    {
+        std::lock_guard guard(lock);
+        if (FindActor(processId) == nullptr) {
+            return false;
+        }
+    }
+    std::vector<std::string_view>& sub = scratch_->subFields;
+    SplitKeepEmpty(fields[4], '/', sub);
+    if (sub.size() != 4 && sub.size() != 9 && sub.size() != 15) {
+        return false;
+    }
+    std::string path(sub[0]);
+    ConvertDevicePath(path, *seams_.drives);
+
+    if (isModule) {
+        std::string_view signer;
+        char name[kSignerNameSize] = {};
+        if (sub.size() == 15) {
+            // The line names the signer itself; no file is opened.
+            signer = sub[6];
+        } else {
+            const std::wstring widePath = WidenSystemPath(path);
+            // A failed lookup leaves the name empty: a signer other than the system's.
+            seams_.signer->GetFileSignerName(widePath.c_str(), name);
+            signer = name;
+        }
+        if (EqualsNoCaseMultibyte(signer, kSystemSigner)) {
+            return false;
+        }
+    }
+
+    const std::string text = LoadText(path, sub);
+    std::lock_guard guard(lock);
+    ProcessRecord* process = FindActor(processId);
+    if (process == nullptr) {
+        return false;
+    }
+    process->behaviors.push_back(StoreBehavior(
+        BehaviorText{fields[1], isModule ? "加载模块" : "加载驱动", text, text, fields[5]}));
+    return true;
 }

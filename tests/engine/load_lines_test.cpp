@@ -1,0 +1,214 @@
+// [MOD] and [SYS] lines: the three layouts, their texts, and the filter that leaves out modules
+// signed by "Microsoft Windows".
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/log_analyzer.h"
+
+namespace {
+
+// Answers from a table of names by path, notes every path asked and whether the analyzer's lock
+// was held at that moment (another thread cannot take it then).
+class FakeSigner final : public SignerLookup {
+  public:
+    int GetFileSignerName(const wchar_t* path, char* name) override {
+        asked.emplace_back(path);
+        if (lock != nullptr) {
+            std::thread probe([this] {
+                if (lock->try_lock()) {
+                    lock->unlock();
+                } else {
+                    askedUnderLock = true;
+                }
+            });
+            probe.join();
+        }
+        const auto it = names.find(path);
+        if (it == names.end()) {
+            return -1;
+        }
+        std::strcpy(name, it->second.c_str());
+        return 0;
+    }
+
+    std::map<std::wstring, std::string> names;
+    std::vector<std::wstring> asked;
+    std::recursive_mutex* lock = nullptr;
+    bool askedUnderLock = false;
+};
+
+class LoadLinesTest : public ::testing::Test {
+  protected:
+    LoadLinesTest()
+        : signer(std::make_shared<FakeSigner>()),
+          analyzer(AnalyzerSeams{
+              std::make_shared<DriveTable>(DriveTable{{"C:", "\\Device\\HarddiskVolume2"}}),
+              signer}) {
+        signer->lock = &analyzer.lock;
+        analyzer.ParseLine("[PRO]|t0|x|0|7/700/C:\\p.exe/p.exe/1/2/3|system");
+        process = analyzer.FindProcess(7, analyzer.roots);
+    }
+
+    // The behaviours the line added to process 7.
+    std::vector<BehaviorRecord> Parse(const std::string& line) {
+        const std::size_t before = process->behaviors.size();
+        analyzer.ParseLine(line);
+        return {process->behaviors.begin() + static_cast<std::ptrdiff_t>(before),
+                process->behaviors.end()};
+    }
+
+    std::shared_ptr<FakeSigner> signer;
+    LogAnalyzer analyzer;
+    ProcessRecord* process = nullptr;
+};
+
+}  // namespace
+
+TEST_F(LoadLinesTest, EachLayoutGivesItsText) {
+    const struct {
+        const char* details;
+        const char* info;
+    } cases[] = {
+        {"\\Device\\HarddiskVolume2\\模块\\a.dll/1024/x/d41d8cd98f00b204e9800998ecf8427e",
+         "路径：C:\\模块\\a.dll  大小：1024   MD5：d41d8cd98f00b204e9800998ecf8427e"},
+        // 9 sub-fields: the first signature always, the second only when both its texts are set.
+        {"C:\\b.dll/2048/x/y/FC01/SN1/公司甲/SN2/公司乙",
+         "路径：C:\\b.dll  大小：2048   特征码：FC01   签名序列号：SN1   签名公司名：公司甲   "
+         "签名序列号2：SN2   签名公司名2：公司乙   "},
+        {"C:\\b.dll/2048/x/y/FC01///SN2/",
+         "路径：C:\\b.dll  大小：2048   特征码：FC01   签名序列号：   签名公司名：   "},
+        {"C:\\b.dll/2048/x/y/FC01/SN1/公司甲//公司乙",
+         "路径：C:\\b.dll  大小：2048   特征码：FC01   签名序列号：SN1   签名公司名：公司甲   "},
+        // 15 sub-fields: S9 is the PE flag and S10, S11 the signature flags of the first
+        // signature; S12, S13, S14 those of the second.
+        {"C:\\c.dll/4096/x/y/FC02/SN1/公司甲/SN2/公司乙/0/1/1/1/1/1",
+         "路径：C:\\c.dll  大小：4096   特征码：FC02   签名序列号：SN1   签名公司名：公司甲   "
+         "签名通过  "
+         "签名序列号2：SN2   签名公司名2：公司乙   签名通过  PE通过  "},
+        {"C:\\c.dll/4096/x/y/FC02/SN1/公司甲/SN2/公司乙/1/0/1/0/1/01",
+         "路径：C:\\c.dll  大小：4096   特征码：FC02   签名序列号：SN1   签名公司名：公司甲   "
+         "PE通过  "
+         "签名序列号2：SN2   签名公司名2：公司乙   "},
+        {"C:\\c.dll/4096/x/y/FC02/SN1///公司乙/1/1/1/1/1/1",
+         "路径：C:\\c.dll  大小：4096   特征码：FC02   "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.details);
+        for (const char* tag : {"[MOD]", "[sys]"}) {
+            const std::vector<BehaviorRecord> added =
+                Parse(std::string(tag) + "|2024-03-05 09:12:05|x|7|" + c.details + "|report");
+            ASSERT_EQ(added.size(), 1u);
+            EXPECT_EQ(added[0].time(), "2024-03-05 09:12:05");
+            EXPECT_EQ(added[0].action(), tag[1] == 'M' ? "加载模块" : "加载驱动");
+            EXPECT_EQ(added[0].info(), c.info);
+            EXPECT_EQ(added[0].detail(), c.info);
+            EXPECT_EQ(added[0].handling(), "report");
+        }
+    }
+}
+
+TEST_F(LoadLinesTest, MalformedLinesAndUnknownProcessesAddNothingAndOpenNoFile) {
+    const char* lines[] = {
+        "[MOD]|t|x|7|C:\\a.dll/1/2|h",                                  // 3 sub-fields
+        "[MOD]|t|x|7|C:\\a.dll/1/2/3/4|h",                              // 5
+        "[MOD]|t|x|7|C:\\a.dll/1/2/3/4/5/6/7|h",                        // 8
+        "[MOD]|t|x|7|C:\\a.dll/1/2/3/4/5/6/7/8/9|h",                    // 10
+        "[SYS]|t|x|7|C:\\a.sys/1/2/3/4/5/6/7/8/9/10/11/12/13|h",        // 14
+        "[SYS]|t|x|7|C:\\a.sys/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15|h",  // 16
+        "[MOD]|t|x|7|C:/dir/a.dll/1/2/3|h",     // a "/" in the path changes the count
+        "[MOD]|t|x|7|C:\\a.dll/1/2/3|h|extra",  // seven fields
+        "[MOD]|t|x|7|C:\\a.dll/1/2/3",          // five fields
+        "[MOD]|t|x|8|C:\\a.dll/1/2/3|h",        // process 8 is not in the store
+        "[SYS]|t|x|8|C:\\a.sys/1/2/3|h",
+    };
+    for (const char* line : lines) {
+        EXPECT_TRUE(Parse(line).empty()) << line;
+    }
+    EXPECT_TRUE(signer->asked.empty());
+}
+
+TEST_F(LoadLinesTest, ModulesSignedByMicrosoftWindowsAreLeftOut) {
+    const std::wstring path = L"C:\\模块\\a.dll";
+    const struct {
+        const char* line;
+        const char* signerName;  // what the file lookup says; null: it fails
+        bool recorded;
+        std::size_t lookups;
+    } cases[] = {
+        {"[MOD]|t|x|7|\\Device\\HarddiskVolume2\\模块\\a.dll/1/2/3|h", "Microsoft Windows", false,
+         1},
+        {"[MOD]|t|x|7|\\Device\\HarddiskVolume2\\模块\\a.dll/1/2/3|h", "microsoft WINDOWS", false,
+         1},
+        {"[MOD]|t|x|7|\\Device\\HarddiskVolume2\\模块\\a.dll/1/2/3|h",
+         "Microsoft Windows Publisher", true, 1},
+        {"[MOD]|t|x|7|\\Device\\HarddiskVolume2\\模块\\a.dll/1/2/3|h", nullptr, true, 1},
+        // The 9-field layout asks the file too, whatever the line says.
+        {"[MOD]|t|x|7|C:\\模块\\a.dll/1/2/3/4/5/Other Inc/7/8|h", "MICROSOFT WINDOWS", false, 1},
+        {"[MOD]|t|x|7|C:\\模块\\a.dll/1/2/3/4/5/Microsoft Windows/7/8|h", nullptr, true, 1},
+        // The 15-field layout names the signer in S6 and no file is opened.
+        {"[MOD]|t|x|7|C:\\模块\\a.dll/1/2/3/4/5/microsoft windows/7/8/1/1/1/1/1/1|h", "Other Inc",
+         false, 0},
+        {"[MOD]|t|x|7|C:\\模块\\a.dll/1/2/3/4/5/Microsoft Windows /7/8/1/1/1/1/1/1|h",
+         "Microsoft Windows", true, 0},
+        // Drivers are never filtered, and their files are never opened.
+        {"[SYS]|t|x|7|C:\\模块\\a.dll/1/2/3|h", "Microsoft Windows", true, 0},
+        {"[SYS]|t|x|7|C:\\模块\\a.dll/1/2/3/4/5/Microsoft Windows/7/8/1/1/1/1/1/1|h",
+         "Microsoft Windows", true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        signer->names.clear();
+        signer->asked.clear();
+        if (c.signerName != nullptr) {
+            signer->names[path] = c.signerName;
+        }
+        EXPECT_EQ(Parse(c.line).size(), c.recorded ? 1u : 0u);
+        ASSERT_EQ(signer->asked.size(), c.lookups);
+        if (c.lookups > 0) {
+            // The converted path, in wide form.
+            EXPECT_TRUE(signer->asked[0] == path);
+        }
+    }
+    EXPECT_FALSE(signer->askedUnderLock);
+}
+
+// The platform's own lookup (cached) on real signed files. Paths in a log line may not contain "/",
+// so the lines name the fixtures relative to their folder.
+TEST(LoadLinesSignedFilesTest, ReadsTheSignerOfRealFiles) {
+    namespace fs = std::filesystem;
+    const fs::path previous = fs::current_path();
+    fs::current_path(fs::path(VANTREL_SIGNED_FIXTURES));
+    LogAnalyzer analyzer(AnalyzerSeams{std::make_shared<DriveTable>(), nullptr});
+    analyzer.ParseLine("[PRO]|t0|x|0|7/700/C:\\p.exe/p.exe/1/2/3|system");
+    const char* lines[] = {
+        "[MOD]|t|x|7|ms.exe/1/2/3|h",              // left out
+        "[MOD]|t|x|7|ms32.dll/1/2/3/4/5/6/7/8|h",  // left out
+        "[MOD]|t|x|7|ms.exe/1/2/3|h",              // again, now from the cache: left out
+        "[MOD]|t|x|7|other.exe/1/2/3|h",
+        "[MOD]|t|x|7|unsigned.exe/1/2/3|h",
+        "[MOD]|t|x|7|no-such-file.dll/1/2/3|h",
+        "[SYS]|t|x|7|ms.exe/1/2/3|h",
+    };
+    for (const char* line : lines) {
+        analyzer.ParseLine(line);
+    }
+    fs::current_path(previous);
+    const ProcessRecord* process = analyzer.FindProcess(7, analyzer.roots);
+    ASSERT_NE(process, nullptr);
+    std::vector<std::string> infos;
+    for (const BehaviorRecord& b : process->behaviors) {
+        infos.push_back(std::string(b.action()) + " " + std::string(b.info()));
+    }
+    EXPECT_EQ(infos, (std::vector<std::string>{
+                         "加载模块 路径：other.exe  大小：1   MD5：3",
+                         "加载模块 路径：unsigned.exe  大小：1   MD5：3",
+                         "加载模块 路径：no-such-file.dll  大小：1   MD5：3",
+                         "加载驱动 路径：ms.exe  大小：1   MD5：3",
+                     }));
+}

@@ -1,0 +1,48 @@
+// Who signed an executable file: the simple display name of the certificate that made the code
+// signature embedded in the file. Only the name is produced; the signature is not verified (no
+// hash, no chain, no revocation), so a broken or expired signature still names its signer.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// The caller's result buffer: at most 259 bytes of name and a NUL.
+inline constexpr std::size_t kSignerNameSize = 260;
+
+// Reads signer record 0 of the file's embedded PKCS#7 signature and finds that signer's
+// certificate, by issuer and serial number, among the certificates the signature carries.
+// 0: `name` (kSignerNameSize bytes) holds the certificate's simple display name in code page 936,
+// NUL-ended, cut on a character boundary. -1 on every failure (null path or buffer, unreadable
+// file, not a PE, no embedded signature, signer certificate not carried, undecodable data); `name`
+// is then left exactly as it was. `path` is wide: UTF-16 on Windows. Keeps no state between calls.
+// Implemented with the platform's certificate services on Windows and with OpenSSL elsewhere.
+int GetFileSignerName(const wchar_t* path, char* name);
+
+// The lookup as the parser reaches it, so that tests can stand in for it and a cache can wrap it.
+class SignerLookup {
+  public:
+    virtual ~SignerLookup() = default;
+    // The contract of the free GetFileSignerName above.
+    virtual int GetFileSignerName(const wchar_t* path, char* name) = 0;
+};
+
+// The free function above, uncached.
+std::shared_ptr<SignerLookup> MakePlatformSignerLookup();
+
+// Remembers each answer of `inner` by path together with the file's size and last-write time, and
+// asks `inner` again when either has changed. The answer differs from an uncached one only for a
+// file rewritten in place with the same size within the same timestamp. A file whose size and
+// time cannot be read is never remembered. At most `capacity` paths are kept; when that is
+// reached the cache starts afresh. Safe to call from several threads.
+std::shared_ptr<SignerLookup> MakeCachedSignerLookup(std::shared_ptr<SignerLookup> inner,
+                                                     std::size_t capacity = 16384);
+
+// A path as the engine keeps it (system code page, 936 on the systems the logs come from) in the
+// wide form the lookup takes. Off Windows the bytes are read as code page 936.
+std::wstring WidenSystemPath(std::string_view path);
+
+// A path as main() received it (the system code page on Windows, the locale's UTF-8 elsewhere) in
+// the wide form the lookup takes.
+std::wstring WidenArgumentPath(std::string_view path);

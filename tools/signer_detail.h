@@ -1,0 +1,29 @@
+// What the signer lookup's implementations share; not for use outside tools/.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Writes `text` (code page 936) into a kSignerNameSize buffer: up to its first NUL, cut to at most
+// 259 bytes without splitting a double-byte character, NUL-ended.
+void StoreSignerName(std::string_view text, char* name);
+
+// What tells one version of a file from another without reading it.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t lastWrite = 0;  // in the platform's finest unit
+    bool operator==(const FileStamp&) const = default;
+};
+
+// False when the file cannot be examined or is not a regular file.
+bool ReadFileStamp(const wchar_t* path, FileStamp& stamp);
+
+#ifndef _WIN32
+// A wide path as the bytes the file system takes (UTF-8).
+std::string NativePath(const wchar_t* path);
+#endif
+
+// Decodes UTF-8 into `text`, each byte that begins no valid character (overlong forms and
+// surrogates included) as U+FFFD. Returns how many bytes were replaced.
+std::size_t DecodeUtf8(const unsigned char* bytes, std::size_t length, std::u32string& text);
