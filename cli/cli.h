@@ -9,6 +9,7 @@ using CliArgs = std::vector<std::string>;
 
 // Each command takes the arguments after its name and returns the process's exit code.
 int RunJsonCommand(const CliArgs& args);
+int RunStatsCommand(const CliArgs& args);
 int RunFeatureCodeCommand(const CliArgs& args);
 int RunSignerCommand(const CliArgs& args);
 

@@ -16,6 +16,8 @@ struct Command {
 constexpr Command kCommands[] = {
     {"json", "json [--drive X:=DEVICE]... LOG   print the analysed log as JSON (UTF-8)",
      RunJsonCommand},
+    {"stats", "stats LOG                         summarise the analysed log: counts per action",
+     RunStatsCommand},
     {"featurecode", "featurecode FILE...               print the feature code of each PE file",
      RunFeatureCodeCommand},
     {"signer", "signer FILE...                    print the signer of each signed PE file",
