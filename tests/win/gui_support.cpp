@@ -160,11 +160,14 @@ Host::Host(int width, int height, int x, int y) {
     RegisterClassOnce("VantrelTestHost", ::LoadCursorA(nullptr, IDC_ARROW),
                       reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
     RECT frame{0, 0, width, height};
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_VISIBLE;
+    // Shown without caption and without activation: Wine hands captioned or active windows to the
+    // window manager and, with none running on the test screen, waits two seconds for it at every
+    // destruction.
+    const DWORD style = WS_POPUP | WS_BORDER;
     ::AdjustWindowRectEx(&frame, style, FALSE, 0);
     const RECT place{x, y, x + frame.right - frame.left, y + frame.bottom - frame.top};
     Create("VantrelTestHost", 0, style, place, nullptr, 0, "Vantrel test");
-    ::SetForegroundWindow(hwnd_);
+    ::ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
     ::UpdateWindow(hwnd_);
     Pump();
 }

@@ -44,7 +44,7 @@ void Pump();
 // Pumps for about `milliseconds`, so that posted and timer-driven work gets done.
 void PumpFor(int milliseconds);
 
-// A visible top-level window at a fixed screen place, without WS_CLIPCHILDREN (like the main
+// A visible top-level popup window at a fixed screen place, without WS_CLIPCHILDREN (like the main
 // window), that records the notifications and private messages it gets.
 class Host : public win::MessageWindow {
   public:
