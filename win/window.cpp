@@ -202,8 +202,10 @@ MessageWindow::Result MessageWindow::Reflect(UINT message, WPARAM, LPARAM lParam
     } else {
         return {};
     }
+    // Only a direct child's own notifications: a list passes its header's notifications on to its
+    // parent, and the header must not see them a second time there.
     MessageWindow* target = FromHandle(child);
-    if (target == nullptr || target == this) {
+    if (target == nullptr || target == this || ::GetParent(child) != hwnd_) {
         return {};
     }
     switch (message) {
