@@ -89,6 +89,5 @@ void CVantrelDlg::DropBehaviorList() {
         std::lock_guard store(analyzer.lock);
         selectedBehaviors = nullptr;
     }
-    ListView_SetItemState(behaviorList.Handle(), -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
     behaviorList.Send(LVM_DELETEALLITEMS);
 }

@@ -41,7 +41,6 @@ ViewOfRows RememberView(HWND list, const std::vector<ProcessRow>& rows) {
 }
 
 void RestoreView(HWND list, const std::vector<ProcessRow>& rows, const ViewOfRows& view) {
-    ListView_SetItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
     if (rows.empty()) {
         return;
     }
@@ -98,6 +97,9 @@ LRESULT CVantrelDlg::RebuildTree() {
     const HWND list = treeList.Handle();
     behaviorList.Send(LVM_DELETEALLITEMS);
     const ViewOfRows view = RememberView(list, treeList.rows);
+    // Deleting the items is the cheap way to drop every selection and the focus, which item by
+    // item would cost a notification per row of a big list.
+    treeList.Send(LVM_DELETEALLITEMS);
     treeList.rows.clear();
     {
         std::lock_guard store(analyzer.lock);
@@ -190,7 +192,7 @@ void CVantrelDlg::ChooseBehaviors(BehaviorSequence* behaviors) {
         count = behaviors != nullptr ? behaviors->size() : 0;
     }
     // A selection by position would point at some other behaviour of the new process.
-    ListView_SetItemState(behaviorList.Handle(), -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    behaviorList.Send(LVM_DELETEALLITEMS);
     ListView_SetItemCountEx(behaviorList.Handle(), static_cast<int>(count), 0);
 }
 

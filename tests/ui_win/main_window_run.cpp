@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <future>
 
@@ -278,7 +279,23 @@ void MainWindowRun::BringToFront() {
     ::Sleep(50);
 }
 
+void MainWindowRun::AwaitSingleClick(POINT screen) {
+    const int slackX = ::GetSystemMetrics(SM_CXDOUBLECLK);
+    const int slackY = ::GetSystemMetrics(SM_CYDOUBLECLK);
+    if (std::abs(screen.x - lastClickPoint_.x) <= slackX &&
+        std::abs(screen.y - lastClickPoint_.y) <= slackY) {
+        const DWORD since = ::GetTickCount() - lastClickTime_;
+        const DWORD needed = ::GetDoubleClickTime() + 50;
+        if (since < needed) {
+            ::Sleep(needed - since);
+        }
+    }
+    lastClickPoint_ = screen;
+    lastClickTime_ = ::GetTickCount();
+}
+
 void MainWindowRun::Click(POINT screen, bool ctrl) {
+    AwaitSingleClick(screen);
     guitest::MouseMoveTo(screen);
     if (ctrl) {
         SendKey(VK_CONTROL, false);
@@ -293,6 +310,8 @@ void MainWindowRun::Click(POINT screen, bool ctrl) {
 }
 
 void MainWindowRun::DoubleClick(POINT screen) {
+    AwaitSingleClick(screen);
+    lastClickPoint_ = POINT{-1000, -1000};
     guitest::MouseMoveTo(screen);
     SendMouse(MOUSEEVENTF_LEFTDOWN);
     SendMouse(MOUSEEVENTF_LEFTUP);
@@ -302,6 +321,7 @@ void MainWindowRun::DoubleClick(POINT screen) {
 }
 
 void MainWindowRun::RightClick(POINT screen) {
+    AwaitSingleClick(screen);
     guitest::MouseMoveTo(screen);
     SendMouse(MOUSEEVENTF_RIGHTDOWN);
     SendMouse(MOUSEEVENTF_RIGHTUP);

@@ -85,7 +85,12 @@ class MainWindowRun {
     bool NoBox();
 
   private:
+    // A press soon after another one near it would make a double click.
+    void AwaitSingleClick(POINT screen);
+
     std::thread thread_;
+    DWORD lastClickTime_ = 0;
+    POINT lastClickPoint_{-1000, -1000};
     DWORD threadId_ = 0;
     HWND caller_ = nullptr;
     CVantrelDlg* dialog_ = nullptr;

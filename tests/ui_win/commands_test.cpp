@@ -1,0 +1,409 @@
+// How the analyst drives the real main window: drops of one file, of several, of the same file
+// again and of another; the progress display; F5 and the refresh command; the copy commands; the
+// image folder; the context menu; the keys; the find dialog and the feature-code window.
+#include "tests/ui_win/main_window_run.h"
+
+#include "res/resource.h"
+
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using uitest::BehaviorLine;
+using uitest::MainWindowRun;
+using uitest::ProLine;
+using uitest::WaitUntil;
+
+std::string ThreeProcessLog() {
+    return ProLine(1, 0, 101, "C:\\R1.exe", "system", "0123456789abcdef0123456789abcdef") +
+           ProLine(2, 1, 102, "C:\\工具\\安装程序.exe", "system",
+                   "fedcba9876543210fedcba9876543210") +
+           ProLine(3, 0, 103, "C:\\Program Files\\App\\app.exe") +
+           BehaviorLine("[FILE_READ]", 1, "t1", "C:\\a.txt") +
+           BehaviorLine("[FILE_READ]", 1, "t2", "C:\\b.txt");
+}
+
+void SendCommand(MainWindowRun& run, int id) {
+    ::PostMessageA(run.window, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+}
+
+std::string LogPath(MainWindowRun& run) {
+    std::string path;
+    run.Call([&](CVantrelDlg& d) {
+        std::lock_guard store(d.analyzer.lock);
+        path = d.analyzer.logPath;
+    });
+    return path;
+}
+
+// A window of the main window's thread with this caption, other than the main window.
+HWND FindDialog(MainWindowRun& run, const char* caption) {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            const uitest::SeenBox box = run.WaitForBox(50);
+            char text[128] = {};
+            if (box.window != nullptr) {
+                ::GetWindowTextA(box.window, text, sizeof(text));
+            }
+            found = std::string(text) == caption ? box.window : nullptr;
+            return found != nullptr;
+        },
+        5000);
+    return found;
+}
+
+TEST(Drop, SeveralFilesAtOnceAreRefusedAndChangeNothing) {
+    MainWindowRun run;
+    const std::string first = uitest::WriteFile("first.log", ThreeProcessLog());
+    ASSERT_TRUE(run.DropAndWait(first));
+    run.Click(run.CellPoint(run.tree, 0, 3));
+    ASSERT_TRUE(WaitUntil([&] { return run.ItemCount(run.behaviors) == 3; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return run.Pane(1) == "数据分析完成!"; }, 3000));
+    const int rebuilds = run.Rebuilds();
+
+    run.Drop({uitest::WriteFile("a.log", ProLine(7, 0, 7, "C:\\a.exe")),
+              uitest::WriteFile("b.log", ProLine(8, 0, 8, "C:\\b.exe"))});
+    const uitest::SeenBox box = run.WaitForBox();
+    ASSERT_NE(box.window, nullptr);
+    EXPECT_EQ(box.text, "只能选择一个文件！");
+    EXPECT_EQ(box.caption, "系统提示：");
+    EXPECT_TRUE(box.informationIcon);
+    EXPECT_EQ(box.owner, run.window);
+    run.Dismiss(box);
+
+    ::Sleep(1500);  // longer than a progress tick and a pass
+    EXPECT_EQ(LogPath(run), first);
+    EXPECT_EQ(run.Rebuilds(), rebuilds);
+    EXPECT_EQ(run.ItemCount(run.tree), 3);
+    EXPECT_EQ(run.ItemCount(run.behaviors), 3);
+    EXPECT_EQ(run.Pane(1), "数据分析完成!");
+}
+
+TEST(Drop, TheSameFileGoesOnAnotherFileStartsAfresh) {
+    MainWindowRun run;
+    const std::string path = uitest::WriteFile("grows.log", ThreeProcessLog());
+    ASSERT_TRUE(run.DropAndWait(path));
+    ProcessRecord* before = nullptr;
+    run.Call([&](CVantrelDlg& d) { before = d.analyzer.FindProcess(1, d.analyzer.roots); });
+
+    uitest::AppendToFile(
+        path, ProLine(4, 0, 104, "C:\\R4.exe") + BehaviorLine("[FILE_READ]", 1, "t3", "C:\\c.txt"));
+    ASSERT_TRUE(run.DropAndWait(path));
+    EXPECT_EQ(run.Column(run.tree, 0),
+              (std::vector<std::string>{"R1.exe", "安装程序.exe", "app.exe", "R4.exe"}));
+    ProcessRecord* after = nullptr;
+    run.Call([&](CVantrelDlg& d) { after = d.analyzer.FindProcess(1, d.analyzer.roots); });
+    EXPECT_EQ(after, before);  // the same record: the store was kept and read on
+    run.Click(run.CellPoint(run.tree, 0, 3));
+    EXPECT_TRUE(WaitUntil([&] { return run.ItemCount(run.behaviors) == 4; }, 3000));
+
+    // Another file: the behaviour list lets go of the old store before it is cleared.
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("other.log", ProLine(9, 0, 909, "C:\\x.exe"))));
+    bool released = false;
+    run.Call([&](CVantrelDlg& d) { released = d.selectedBehaviors == nullptr; });
+    EXPECT_TRUE(released);
+    EXPECT_EQ(run.ItemCount(run.behaviors), 0);
+    EXPECT_EQ(run.Column(run.tree, 0), (std::vector<std::string>{"x.exe"}));
+    EXPECT_TRUE(WaitUntil([&] { return run.Pane(1) == "数据分析完成!"; }, 3000));
+}
+
+TEST(Drop, FoldersMissingAndBinaryFilesLeaveAWorkingWindow) {
+    MainWindowRun run;
+    std::string binary;
+    for (int i = 0; i < 200000; ++i) {
+        binary += static_cast<char>((i * 7919) % 256);
+    }
+    const std::string inputs[] = {
+        uitest::TempFolder(),
+        uitest::TempFolder() + "\\no-such.log",
+        uitest::WriteFile("binary.bin", binary),
+    };
+    for (const std::string& input : inputs) {
+        SCOPED_TRACE(input);
+        run.Drop({input});
+        run.Call([](CVantrelDlg&) {});
+        EXPECT_EQ(LogPath(run), input);
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                return run.Pane(1).rfind("正在分析数据(", 0) == 0 || run.Pane(1) == "数据分析完成!";
+            },
+            3000));
+        EXPECT_EQ(run.ItemCount(run.tree), 0);
+        EXPECT_TRUE(run.NoBox());
+    }
+    // And a log still works afterwards.
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("after.log", ThreeProcessLog())));
+    EXPECT_EQ(run.ItemCount(run.tree), 3);
+}
+
+TEST(Progress, TwoDecimalsEverySecondUntilTheWholeFileIsRead) {
+    MainWindowRun run;
+    // A file that cannot be opened: no pass writes the progress, so the test can.
+    run.Drop({uitest::TempFolder() + "\\missing.log"});
+    EXPECT_TRUE(WaitUntil([&] { return run.Pane(1) == "正在分析数据(0.00)..."; }, 3000));
+    struct Step {
+        double progress;
+        const char* text;
+    };
+    const Step steps[] = {
+        {37.5, "正在分析数据(37.50)..."},
+        {200.0 / 3.0, "正在分析数据(66.67)..."},
+        {100.5, "数据分析完成!"},
+    };
+    for (const Step& step : steps) {
+        run.Call([&](CVantrelDlg& d) { d.analyzer.progress = step.progress; });
+        EXPECT_TRUE(WaitUntil([&] { return run.Pane(1) == step.text; }, 2500)) << step.text;
+    }
+    // The timer has stopped: nothing changes the pane any more.
+    run.Call([&](CVantrelDlg& d) { d.analyzer.progress = 12.0; });
+    ::Sleep(1500);
+    EXPECT_EQ(run.Pane(1), "数据分析完成!");
+}
+
+TEST(Refresh, F5AndTheCommandReadWhatWasAppendedWithoutTouchingTheProgressPane) {
+    MainWindowRun run;
+    // F5 with nothing dropped does nothing visible.
+    run.Click(run.CellPoint(run.tree, 0, 3));
+    run.Key(VK_F5);
+    ::Sleep(500);
+    EXPECT_EQ(run.Rebuilds(), 0);
+    EXPECT_EQ(run.Pane(1), "状态");
+
+    const std::string path = uitest::WriteFile("live.log", ThreeProcessLog());
+    ASSERT_TRUE(run.DropAndWait(path));
+    ASSERT_TRUE(WaitUntil([&] { return run.Pane(1) == "数据分析完成!"; }, 3000));
+    run.Call([](CVantrelDlg& d) { d.statusBar.SetPaneText(1, "untouched"); });
+
+    struct Way {
+        const char* name;
+        std::function<void()> refresh;
+    };
+    const Way ways[] = {
+        {"F5", [&] { run.Key(VK_F5); }},
+        {"command", [&] { SendCommand(run, ID_REFRESH); }},
+    };
+    int processes = 3;
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        ++processes;
+        uitest::AppendToFile(path, ProLine(static_cast<uint32_t>(processes), 0, 500,
+                                           "C:\\n" + std::to_string(processes) + ".exe"));
+        const int before = run.Rebuilds();
+        run.BringToFront();
+        run.Click(run.CellPoint(run.tree, 0, 3));
+        way.refresh();
+        ASSERT_TRUE(run.WaitForRebuilds(before + 1));
+        EXPECT_EQ(run.ItemCount(run.tree), processes);
+        EXPECT_EQ(run.Pane(0), std::to_string(processes));
+    }
+    EXPECT_EQ(run.Pane(1), "untouched");
+}
+
+TEST(Commands, CopyTheNameOrMd5OfTheSelectedProcess) {
+    MainWindowRun run;
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("copy.log", ThreeProcessLog())));
+    struct Case {
+        int command;
+        int row;
+        std::string copied;
+        const char* message;
+    };
+    const Case cases[] = {
+        {ID_COPY_NAME, 1, "安装程序.exe",
+         "此进程的名称己复制到剪切板，您可以直接去规则中粘贴使用。"},
+        {ID_COPY_MD5, 0, "0123456789abcdef0123456789abcdef",
+         "此进程的MD5信息己复制到剪切板，您可以直接去规则中粘贴使用。"},
+        {ID_COPY_MD5, 2, "", "此进程的MD5信息己复制到剪切板，您可以直接去规则中粘贴使用。"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.row);
+        run.Click(run.CellPoint(run.tree, c.row, 3));
+        uitest::SetClipboardMarker();
+        SendCommand(run, c.command);
+        const uitest::SeenBox box = run.WaitForBox();
+        ASSERT_NE(box.window, nullptr);
+        EXPECT_EQ(box.text, c.message);
+        EXPECT_EQ(box.caption, "系统提示：");
+        EXPECT_TRUE(box.informationIcon);
+        EXPECT_EQ(box.owner, run.window);
+        EXPECT_EQ(uitest::ClipboardText(), uitest::Wide(c.copied));
+        run.Dismiss(box);
+    }
+
+    // Without a selected row the commands do nothing and say nothing.
+    run.Call(
+        [](CVantrelDlg& d) { ListView_SetItemState(d.treeList.Handle(), -1, 0, LVIS_SELECTED); });
+    uitest::SetClipboardMarker();
+    for (int command : {ID_COPY_NAME, ID_COPY_MD5, ID_OPEN_FOLDER}) {
+        SendCommand(run, command);
+    }
+    EXPECT_EQ(run.WaitForBox(700).window, nullptr);
+    EXPECT_EQ(uitest::ClipboardText(), L"marker");
+}
+
+TEST(Commands, TheImageFolderOpensWithTheFileSelected) {
+    std::mutex mutex;
+    std::vector<std::string> launched;
+    MainWindowSeams seams = MainWindowRun::TestSeams();
+    seams.launch = [&](const std::string& line) -> UINT {
+        std::lock_guard guard(mutex);
+        launched.push_back(line);
+        return 2;  // the file was not found: still no message
+    };
+    MainWindowRun run(std::move(seams));
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("folder.log", ThreeProcessLog())));
+    run.Click(run.CellPoint(run.tree, 2, 3));
+    SendCommand(run, ID_OPEN_FOLDER);
+    WaitUntil([&] {
+        std::lock_guard guard(mutex);
+        return !launched.empty();
+    });
+    std::lock_guard guard(mutex);
+    EXPECT_EQ(launched,
+              (std::vector<std::string>{"explorer.exe /select,C:\\Program Files\\App\\app.exe"}));
+    EXPECT_TRUE(run.NoBox());
+}
+
+TEST(Commands, TheContextMenuOffersTheFiveCommandsWhereverTheClickWas) {
+    MainWindowRun run;
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("menu.log", ThreeProcessLog())));
+    RECT client{};
+    ::GetClientRect(run.tree, &client);
+    struct Case {
+        POINT place;
+        bool onRow;
+    };
+    // Below the rows the click also leaves no row selected, so the command does nothing there.
+    const Case cases[] = {{run.CellPoint(run.tree, 1, 0), true},
+                          {run.OnScreen(run.tree, POINT{300, client.bottom - 20}), false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.onRow);
+        run.Click(run.CellPoint(run.tree, 1, 3));
+        run.RightClick(c.place);
+        HWND popup = nullptr;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                popup = ::FindWindowA("#32768", nullptr);
+                return popup != nullptr && ::IsWindowVisible(popup);
+            },
+            3000));
+        const HMENU menu = reinterpret_cast<HMENU>(::SendMessageA(popup, MN_GETHMENU, 0, 0));
+        ASSERT_EQ(::GetMenuItemCount(menu), 5);
+        const int ids[] = {ID_REFRESH, ID_COPY_NAME, ID_COPY_MD5, ID_OPEN_FOLDER, ID_FIND};
+        const char* texts[] = {"刷新数据", "复制进程名", "复制MD5", "定位到目录", "查找(Ctrl+F)"};
+        for (int i = 0; i < 5; ++i) {
+            char text[64] = {};
+            ::GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof(text), MF_BYPOSITION);
+            EXPECT_EQ(::GetMenuItemID(menu, i), static_cast<UINT>(ids[i]));
+            EXPECT_STREQ(text, texts[i]);
+        }
+        // "复制进程名", chosen with the mouse: it acts on the selected row.
+        uitest::SetClipboardMarker();
+        RECT item{};
+        ASSERT_TRUE(::GetMenuItemRect(nullptr, menu, 1, &item));
+        run.Click(POINT{(item.left + item.right) / 2, (item.top + item.bottom) / 2});
+        const uitest::SeenBox box = run.WaitForBox(c.onRow ? 5000 : 700);
+        EXPECT_EQ(box.window != nullptr, c.onRow);
+        EXPECT_EQ(uitest::ClipboardText(), c.onRow ? uitest::Wide("安装程序.exe") : L"marker");
+        run.Dismiss(box);
+    }
+}
+
+TEST(Keys, EnterDoesNothingAndEscEndsTheProgram) {
+    MainWindowRun run;
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("keys.log", ThreeProcessLog())));
+    const HWND lists[] = {run.tree, run.behaviors};
+    for (HWND list : lists) {
+        run.Call([&](CVantrelDlg&) { ::SetFocus(list); });
+        run.Key(VK_RETURN);
+        EXPECT_TRUE(run.Running());
+        EXPECT_TRUE(run.NoBox());
+    }
+    run.Key(VK_ESCAPE);
+    EXPECT_TRUE(run.WaitForEnd(5000));
+}
+
+TEST(Keys, ExitFromTheMenuBarEndsTheProgram) {
+    MainWindowRun run;
+    SendCommand(run, ID_EXIT);
+    EXPECT_TRUE(run.WaitForEnd(5000));
+}
+
+TEST(Find, CtrlFAndTheMenuOpenTheFindDialogAndF3RepeatsTheSearch) {
+    std::string log;
+    for (uint32_t id = 1; id <= 40; ++id) {
+        log += ProLine(id, 0, id,
+                       id % 10 == 0 ? "C:\\svchost.exe" : "C:\\p" + std::to_string(id) + ".exe");
+    }
+    MainWindowRun run;
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("find.log", log)));
+
+    // F3 before any search: the empty text upwards, so the row above the top row is found.
+    ::SendMessageA(run.tree, LVM_ENSUREVISIBLE, 39, FALSE);
+    ::SendMessageA(run.tree, LVM_ENSUREVISIBLE, 5, FALSE);
+    const int top = static_cast<int>(::SendMessageA(run.tree, LVM_GETTOPINDEX, 0, 0));
+    ASSERT_GT(top, 0);
+    run.Click(run.CellPoint(run.tree, top, 3));
+    run.Key(VK_F3);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return ::SendMessageA(run.tree, LVM_GETTOPINDEX, 0, 0) == top - 1; }, 2000));
+    EXPECT_NE(
+        ::SendMessageA(run.tree, LVM_GETITEMSTATE, static_cast<WPARAM>(top - 1), LVIS_SELECTED), 0);
+
+    struct Way {
+        const char* name;
+        std::function<void()> open;
+    };
+    const Way ways[] = {
+        {"Ctrl+F", [&] { run.Key('F', true); }},
+        {"menu", [&] { SendCommand(run, ID_FIND); }},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        ::SendMessageA(run.tree, LVM_ENSUREVISIBLE, 0, FALSE);
+        run.BringToFront();
+        run.Click(run.CellPoint(run.tree, 0, 3));
+        way.open();
+        const HWND dialog = FindDialog(run, "查找进程");
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(::GetWindow(dialog, GW_OWNER), run.window);
+        ::SetDlgItemTextA(dialog, IDC_FIND_TEXT, "SVC");
+        ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }, 3000));
+        EXPECT_EQ(::SendMessageA(run.tree, LVM_GETTOPINDEX, 0, 0), 9);
+        EXPECT_EQ(run.Text(run.tree, 9, 0), "svchost.exe");
+    }
+    // F3 goes on downwards with the same text.
+    run.Key(VK_F3);
+    EXPECT_TRUE(
+        WaitUntil([&] { return ::SendMessageA(run.tree, LVM_GETTOPINDEX, 0, 0) == 19; }, 2000));
+    std::string lastText;
+    int lastDirection = 0;
+    run.Call([&](CVantrelDlg& d) {
+        lastText = d.findState.lastFindText;
+        lastDirection = d.findState.lastFindDirection;
+    });
+    EXPECT_EQ(lastText, "SVC");
+    EXPECT_EQ(lastDirection, 1);
+}
+
+TEST(Tools, TheFeatureCodeWindowOpensFromTheMenuBar) {
+    MainWindowRun run;
+    SendCommand(run, ID_FEATURE_TOOL);
+    const HWND tool = FindDialog(run, "特征码获取工具");
+    ASSERT_NE(tool, nullptr);
+    EXPECT_EQ(::GetWindow(tool, GW_OWNER), run.window);
+    EXPECT_NE(::GetDlgItem(tool, IDC_FEATURE_CODE), nullptr);
+    ::PostMessageA(tool, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(tool); }, 3000));
+    EXPECT_TRUE(run.Running());
+}
+
+}  // namespace
