@@ -218,13 +218,13 @@ bool LogAnalyzer::ParseProcessCreate(const std::vector<std::string_view>& fields
     ProcessRecord* creator = FindActor(ParseNumber(p.creatorId));
     if (ProcessRecord* existing = FindActor(ParseNumber(p.id))) {
         FillIn(*existing, p, creator);
-        return false;
+        return true;
     }
     auto record = std::make_unique<ProcessRecord>();
     FillIn(*record, p, creator);
     if (creator == nullptr) {
         InsertProcess(std::move(record), nullptr, nullptr);
-        return false;
+        return true;
     }
     const std::string shortText = ShortCreationText(p);
     const std::string longText = LongCreationText(p);

@@ -300,3 +300,24 @@ TEST_F(ParserTest, LongPathsAreCutOnACharacterBoundary) {
     // The creation texts quote the whole path.
     EXPECT_NE(Find(1)->behaviors[0].info().find(path), std::string::npos);
 }
+
+TEST_F(ParserTest, CountsTellUsedLinesFromDroppedOnes) {
+    const char* used[] = {
+        "[PRO]|t|x|0|1/10/C:\\a.exe/a/1/2/3|h",  // a root
+        "[PRO]|t|x|1|2/20/C:\\b.exe/b/1/2/3|h",  // a child
+        "[PRO]|t|x|0|1/11/C:\\a.exe/a/1/2/3|h",  // an update
+        "[FILE_READ]|t|x|2|f|h",
+        "[PRO_DIE]|t|x|2|x|y",
+    };
+    const char* dropped[] = {"", "[FILE_READ]|t|x|9|f|h", "[PRO_DIE]|t|x|9|x|y", "junk",
+                             "[PRO]|t|x|1|2/20|h"};
+    for (const char* line : used) {
+        Parse(line);
+    }
+    for (const char* line : dropped) {
+        Parse(line);
+    }
+    const LogAnalyzer::ParseCounts counts = analyzer.Counts();
+    EXPECT_EQ(counts.lines, 10u);
+    EXPECT_EQ(counts.dropped, 5u);
+}
