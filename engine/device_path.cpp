@@ -62,7 +62,7 @@ int ConvertDevicePath(std::string& path, DriveDeviceSource& drives) {
         return 0;
     }
     int result = 0;
-    for (const char* root = list; *root != '\0' && root < list + sizeof(list);
+    for (const char* root = list; root < list + sizeof(list) && *root != '\0';
          root += std::strlen(root) + 1) {
         char driveName[kDriveNameSize] = {};
         driveName[0] = root[0];
