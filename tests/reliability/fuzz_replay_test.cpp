@@ -23,10 +23,8 @@ struct Target {
 };
 
 const Target kTargets[] = {
-    {"parse_line", FuzzParseLines},
-    {"follower_chunks", FuzzFollowerChunks},
-    {"device_path", FuzzDevicePath},
-    {"feature_code", FuzzFeatureCode},
+    {"parse_line", FuzzParseLines},    {"follower_chunks", FuzzFollowerChunks},
+    {"device_path", FuzzDevicePath},   {"feature_code", FuzzFeatureCode},
 #ifndef _WIN32
     {"signer_image", FuzzSignerImage},
 #endif
