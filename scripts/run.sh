@@ -1,14 +1,24 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the Windows program and runs it under Wine in code page 936.
-# Until the main window lands, this analyses the sample log with vantrel-cli and prints the JSON.
+# With a display: Vantrel starts on it; drop a log on its window (samples/sample.log is one).
+# Without one (a headless machine): a virtual screen is started, samples/sample.log is dropped on
+# the real main window, and the path of a screenshot is printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset mingw >/dev/null
-cmake --build build/mingw -j "$(nproc)" --target vantrel-cli
-(
+cmake --build build/mingw -j "$(nproc)" --target Vantrel vantrel-demo wine_keepalive
+
+if [ -n "${DISPLAY:-}" ] && timeout 5 xdpyinfo >/dev/null 2>&1; then
     VANTREL_USE_DISPLAY=1
     . scripts/wine-session.sh build/mingw
-    vantrel_wine build/mingw/cli/vantrel-cli.exe json --drive 'C:=\Device\HarddiskVolume2' \
-        samples/sample.log
-)
+    vantrel_wine build/mingw/ui/Vantrel.exe
+else
+    . scripts/wine-session.sh build/mingw
+    mkdir -p build/screenshots
+    shot=build/screenshots/vantrel-sample.bmp
+    vantrel_wine build/mingw/ui/vantrel-demo.exe samples/sample.log "$shot" \
+        --drive 'C:=\Device\HarddiskVolume2' >/dev/null
+    convert "$shot" "${shot%.bmp}.png"
+    echo "Vantrel with samples/sample.log: $(pwd)/${shot%.bmp}.png"
+fi
