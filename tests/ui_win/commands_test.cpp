@@ -4,6 +4,7 @@
 #include "tests/ui_win/main_window_run.h"
 
 #include "res/resource.h"
+#include "ui/folder_launch.h"
 
 #include <commctrl.h>
 
@@ -128,8 +129,7 @@ TEST(Drop, FoldersMissingAndBinaryFilesLeaveAWorkingWindow) {
     for (const std::string& input : inputs) {
         SCOPED_TRACE(input);
         run.Drop({input});
-        run.Call([](CVantrelDlg&) {});
-        EXPECT_EQ(LogPath(run), input);
+        EXPECT_TRUE(WaitUntil([&] { return LogPath(run) == input; }, 3000));
         EXPECT_TRUE(WaitUntil(
             [&] {
                 return run.Pane(1).rfind("正在分析数据(", 0) == 0 || run.Pane(1) == "数据分析完成!";
@@ -269,6 +269,44 @@ TEST(Commands, TheImageFolderOpensWithTheFileSelected) {
     EXPECT_EQ(launched,
               (std::vector<std::string>{"explorer.exe /select,C:\\Program Files\\App\\app.exe"}));
     EXPECT_TRUE(run.NoBox());
+}
+
+struct BrowserSearch {
+    std::string title;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK FindBrowser(HWND hwnd, LPARAM data) {
+    auto* search = reinterpret_cast<BrowserSearch*>(data);
+    char className[64] = {};
+    char title[MAX_PATH] = {};
+    ::GetClassNameA(hwnd, className, sizeof(className));
+    ::GetWindowTextA(hwnd, title, sizeof(title));
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(hwnd, &process);
+    if (::IsWindowVisible(hwnd) && process != ::GetCurrentProcessId() &&
+        std::string(className) == "ExplorerWClass" && search->title == title) {
+        search->found = hwnd;
+    }
+    return TRUE;
+}
+
+TEST(Commands, TheRealLaunchStartsTheFileBrowserOnTheImageFolder) {
+    const std::string image = uitest::WriteFile("image.exe", "MZ");
+    const std::string folder = uitest::TempFolder();
+    const std::string folderName = folder.substr(folder.rfind('\\') + 1);
+    EXPECT_GT(LaunchWithoutRedirection(FolderCommandLine(image)), 31u);
+    BrowserSearch search{folderName};
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            ::EnumWindows(FindBrowser, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        15000));
+    if (search.found != nullptr) {
+        ::PostMessageA(search.found, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(search.found); }, 5000));
+    }
 }
 
 TEST(Commands, TheContextMenuOffersTheFiveCommandsWhereverTheClickWas) {

@@ -125,8 +125,9 @@ MainWindowRun::MainWindowRun(MainWindowSeams seams) {
         dialog_ = dialog.get();
         ready.set_value();
         dialog->DoModal(nullptr);
-        dialog.reset();
+        // No call may reach the window object once it is going.
         ::DestroyWindow(caller_);
+        dialog.reset();
         ended_ = true;
     });
     started.wait();
@@ -305,8 +306,7 @@ void MainWindowRun::Click(POINT screen, bool ctrl) {
     if (ctrl) {
         SendKey(VK_CONTROL, true);
     }
-    ::Sleep(150);
-    Call([](CVantrelDlg&) {});
+    WaitForInput();
 }
 
 void MainWindowRun::DoubleClick(POINT screen) {
@@ -317,7 +317,7 @@ void MainWindowRun::DoubleClick(POINT screen) {
     SendMouse(MOUSEEVENTF_LEFTUP);
     SendMouse(MOUSEEVENTF_LEFTDOWN);
     SendMouse(MOUSEEVENTF_LEFTUP);
-    ::Sleep(150);
+    WaitForInput();
 }
 
 void MainWindowRun::RightClick(POINT screen) {
@@ -325,7 +325,7 @@ void MainWindowRun::RightClick(POINT screen) {
     guitest::MouseMoveTo(screen);
     SendMouse(MOUSEEVENTF_RIGHTDOWN);
     SendMouse(MOUSEEVENTF_RIGHTUP);
-    ::Sleep(150);
+    WaitForInput();
 }
 
 void MainWindowRun::Key(WORD key, bool ctrl) {
@@ -337,7 +337,19 @@ void MainWindowRun::Key(WORD key, bool ctrl) {
     if (ctrl) {
         SendKey(VK_CONTROL, true);
     }
-    ::Sleep(150);
+    WaitForInput();
+}
+
+void MainWindowRun::WaitForInput() {
+    ::Sleep(30);
+    WaitUntil(
+        [this] {
+            DWORD pending = 0;
+            Call([&](CVantrelDlg&) { pending = HIWORD(::GetQueueStatus(QS_INPUT)); });
+            return (pending & QS_INPUT) == 0;
+        },
+        3000);
+    Call([](CVantrelDlg&) {});
 }
 
 SeenBox MainWindowRun::WaitForBox(int milliseconds) {

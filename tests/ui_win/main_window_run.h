@@ -77,6 +77,8 @@ class MainWindowRun {
     void DoubleClick(POINT screen);
     void RightClick(POINT screen);
     void Key(WORD key, bool ctrl = false);
+    // Waits until the window's thread has taken every input message from its queue and handled it.
+    void WaitForInput();
 
     // The next message box of the window's thread; an empty window after the time-out.
     SeenBox WaitForBox(int milliseconds = 5000);

@@ -102,11 +102,12 @@ TEST(MainWindowStart, CaptionPlaceMenusColumnsAndPanes) {
     const int screenHeight = ::GetSystemMetrics(SM_CYSCREEN);
     EXPECT_TRUE(
         SameRect(outer, Rect((screenWidth - 1020) / 2, (screenHeight - 600) / 2, 1020, 600)));
-    // The place the window starts at on a full-HD screen, where the test can see one.
-    if (screenWidth == 1920 && screenHeight == 1080) {
-        EXPECT_EQ(outer.left, 450);
-        EXPECT_EQ(outer.top, 240);
-    }
+
+    // The program icon in the caption, the task bar and a drag of the minimised window.
+    const auto icon = ::SendMessageA(run.window, WM_GETICON, ICON_BIG, 0);
+    EXPECT_NE(icon, 0);
+    EXPECT_EQ(::SendMessageA(run.window, WM_GETICON, ICON_SMALL, 0), icon);
+    EXPECT_EQ(::SendMessageA(run.window, WM_QUERYDRAGICON, 0, 0), icon);
 
     const HMENU bar = ::GetMenu(run.window);
     ASSERT_NE(bar, nullptr);
@@ -206,8 +207,7 @@ TEST(MainWindowStart, MinimisingMovesNothingAndASplitterDragLastsUntilTheNextRes
     guitest::MouseMoveTo(POINT{grip.x, grip.y - 100});
     press.mi.dwFlags = MOUSEEVENTF_LEFTUP;
     ::SendInput(1, &press, sizeof(press));
-    ::Sleep(200);
-    run.Call([](CVantrelDlg&) {});
+    run.WaitForInput();
     EXPECT_LT(PlaceOf(splitter).top, bar.top - 50);
     EXPECT_LT(PlaceOf(run.tree).bottom, tree.bottom - 50);
 
@@ -235,6 +235,57 @@ TEST(MainWindowStart, AboutBoxFromTheSystemMenuAndOtherSystemCommandsAsUsual) {
     ::PostMessageA(run.window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     EXPECT_TRUE(WaitUntil([&] { return ::IsIconic(run.window) != FALSE; }, 3000));
     EXPECT_TRUE(run.NoBox());
+}
+
+}  // namespace
+
+namespace {
+
+constexpr char kFullHdChild[] = "VANTREL_FULL_HD_CHILD";
+
+// Run by the test below in a child process on a Wine virtual desktop of 1920 x 1080 pixels.
+TEST(FullHdScreen, TheWindowStartsAt450By240) {
+    if (::GetEnvironmentVariableA(kFullHdChild, nullptr, 0) == 0) {
+        GTEST_SKIP() << "runs in the child process of MainWindowStart.PlaceOnAFullHdScreen";
+    }
+    ASSERT_EQ(::GetSystemMetrics(SM_CXSCREEN), 1920);
+    ASSERT_EQ(::GetSystemMetrics(SM_CYSCREEN), 1080);
+    MainWindowRun run;
+    RECT outer{};
+    ::GetWindowRect(run.window, &outer);
+    EXPECT_TRUE(SameRect(outer, Rect(450, 240, 1020, 600)));
+}
+
+TEST(MainWindowStart, PlaceOnAFullHdScreen) {
+    // Wine gives a desktop named in a process's start-up information the size registered for it.
+    const char desktop[] = "vantrel-fullhd";
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Explorer\\Desktops", 0, nullptr,
+                                0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const char size[] = "1920x1080";
+    ::RegSetValueExA(key, desktop, 0, REG_SZ, reinterpret_cast<const BYTE*>(size), sizeof(size));
+    ::RegCloseKey(key);
+
+    char self[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, self, sizeof(self));
+    std::string command =
+        std::string("\"") + self + "\" --gtest_filter=FullHdScreen.TheWindowStartsAt450By240";
+    STARTUPINFOA start{};
+    start.cb = sizeof(start);
+    start.lpDesktop = const_cast<char*>(desktop);
+    PROCESS_INFORMATION child{};
+    ::SetEnvironmentVariableA(kFullHdChild, "1");
+    const BOOL created = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0,
+                                          nullptr, nullptr, &start, &child);
+    ::SetEnvironmentVariableA(kFullHdChild, nullptr);
+    ASSERT_TRUE(created);
+    EXPECT_EQ(::WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD exitCode = 1;
+    ::GetExitCodeProcess(child.hProcess, &exitCode);
+    EXPECT_EQ(exitCode, 0u) << "the run on the 1920 x 1080 desktop failed";
+    ::CloseHandle(child.hThread);
+    ::CloseHandle(child.hProcess);
 }
 
 }  // namespace

@@ -250,6 +250,29 @@ TEST(ProcessTree, ARefreshKeepsTheSelectionFocusAndTopRowByProcess) {
     EXPECT_EQ(run.ItemCount(run.behaviors), 0);  // until the next click
 }
 
+// The sample log as the analyst sees it; the screenshot is kept for a look.
+TEST(ProcessTree, TheSampleLog) {
+    char source[MAX_PATH] = {};
+    ASSERT_GT(::GetEnvironmentVariableA("VANTREL_SOURCE_DIR", source, sizeof(source)), 0u);
+    std::string path = std::string("Z:") + source + "/samples/sample.log";
+    for (char& c : path) {
+        c = c == '/' ? '\\' : c;
+    }
+    MainWindowSeams seams = MainWindowRun::TestSeams();
+    seams.analyzer.drives =
+        std::make_shared<DriveTable>(DriveTable{{"C:", "\\Device\\HarddiskVolume2"}});
+    MainWindowRun run(std::move(seams));
+    ASSERT_TRUE(run.DropAndWait(path));
+    EXPECT_EQ(Names(run), (std::vector<std::string>{"explorer.exe", "安装程序.exe", "svc升级.exe",
+                                                    "cmd.exe", "svchost.exe"}));
+    EXPECT_EQ(run.Text(run.tree, 1, 3), "C:\\Users\\分析员\\Desktop\\安装程序.exe");
+    EXPECT_EQ(run.Pane(0), "5");
+    run.Click(run.CellPoint(run.tree, 1, 3));
+    EXPECT_TRUE(WaitUntil([&] { return run.ItemCount(run.behaviors) > 5; }, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return run.Pane(1) == "数据分析完成!"; }, 3000));
+    uitest::KeepScreenshot(run.window, "main_sample");
+}
+
 TEST(ProcessTree, BigTreesRebuildInTimeLinearInTheRows) {
     struct Case {
         const char* shape;
