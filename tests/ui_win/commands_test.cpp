@@ -413,6 +413,7 @@ TEST(Find, CtrlFAndTheMenuOpenTheFindDialogAndF3RepeatsTheSearch) {
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(::GetWindow(dialog, GW_OWNER), run.window);
         ::SetDlgItemTextA(dialog, IDC_FIND_TEXT, "SVC");
+        uitest::KeepScreenshot(dialog, "find_dialog");
         ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }, 3000));
         EXPECT_EQ(::SendMessageA(run.tree, LVM_GETTOPINDEX, 0, 0), 9);
@@ -439,6 +440,7 @@ TEST(Tools, TheFeatureCodeWindowOpensFromTheMenuBar) {
     ASSERT_NE(tool, nullptr);
     EXPECT_EQ(::GetWindow(tool, GW_OWNER), run.window);
     EXPECT_NE(::GetDlgItem(tool, IDC_FEATURE_CODE), nullptr);
+    uitest::KeepScreenshot(tool, "feature_code_window");
     ::PostMessageA(tool, WM_CLOSE, 0, 0);
     EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(tool); }, 3000));
     EXPECT_TRUE(run.Running());
