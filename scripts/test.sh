@@ -33,4 +33,8 @@ cmake --build build/mingw -j "$jobs"
     ctest --test-dir build/mingw --output-on-failure -j 1
 ) || status=1
 
+echo "== mingw32 (the 32-bit program: built, not run)"
+cmake --preset mingw32 >/dev/null
+cmake --build build/mingw32 -j "$jobs" --target Vantrel vantrel-cli
+
 exit $status
