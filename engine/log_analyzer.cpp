@@ -155,7 +155,8 @@ void LogAnalyzer::ClearProcesses() {
     roots.clear();
     byId_.Clear();
     lastActor_ = nullptr;
-    counts_ = {};
+    linesParsed_ = 0;
+    linesDropped_ = 0;
     // Records own no other records, so even a chain a million levels deep goes without recursion.
     records_.clear();
     labels_.clear();

@@ -69,10 +69,7 @@ class LogAnalyzer {
         uint64_t lines = 0;
         uint64_t dropped = 0;
     };
-    ParseCounts Counts() {
-        std::lock_guard guard(lock);
-        return counts_;
-    }
+    ParseCounts Counts() const { return {linesParsed_.load(), linesDropped_.load()}; }
 
     // --- The follower.
 
@@ -128,7 +125,8 @@ class LogAnalyzer {
     // are unique except for roots added while stopping, when lookups find nothing anyway.
     IdIndex byId_;
     ProcessRecord* lastActor_ = nullptr;  // the parser's last lookup
-    ParseCounts counts_;                  // guarded by lock
+    std::atomic<uint64_t> linesParsed_{0};
+    std::atomic<uint64_t> linesDropped_{0};
     std::unique_ptr<ParseScratch> scratch_;
     // The texts of every behaviour, and the shared action-and-handling pairs (guarded by lock).
     TextArena texts_;
