@@ -21,8 +21,12 @@ done
 
 echo "== native-tsan (the threaded engine tests)"
 cmake --preset native-tsan >/dev/null
-cmake --build build/native-tsan -j "$jobs" --target engine_tests
-TSAN_OPTIONS=halt_on_error=1 run_ctest build/native-tsan -R '^engine_tests$'
+cmake --build build/native-tsan -j "$jobs" --target engine_tests soak_tests reliability_tests
+TSAN_OPTIONS=halt_on_error=1 run_ctest build/native-tsan \
+    -R '^(engine_tests|soak_tests|reliability_tests)$'
+
+echo "== fuzz (30 s a target)"
+fuzz/run.sh all 30 || status=1
 
 echo "== mingw (under Wine)"
 cmake --preset mingw >/dev/null
