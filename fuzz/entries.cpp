@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/log_analyzer.h"
+#include "tests/engine/store_dump.h"
 #include "tools/feature_code.h"
 #ifndef _WIN32
 #include "tools/signer_openssl.h"
@@ -95,45 +96,6 @@ class SteppedFiles final : public LogFileSource {
     std::size_t nextRead_ = 0;
     std::size_t visible_ = 0;
 };
-
-std::string DumpStore(LogAnalyzer& analyzer) {
-    std::lock_guard guard(analyzer.lock);
-    std::string out;
-    struct Frame {
-        const ProcessRecord* record;
-        int depth;
-    };
-    std::vector<Frame> stack;
-    for (auto it = analyzer.roots.rbegin(); it != analyzer.roots.rend(); ++it) {
-        stack.push_back({*it, 0});
-    }
-    while (!stack.empty()) {
-        const auto [p, depth] = stack.back();
-        stack.pop_back();
-        out += std::to_string(depth) + " " + std::to_string(p->id) + " " + std::to_string(p->pid) +
-               " " + std::to_string(p->ppid) + " " + std::to_string(p->state) + " " + p->name +
-               "|" + p->imagePath + "|" + p->commandLine + "|" + p->md5 + "|" + p->fileSize + "|" +
-               p->featureCode + "|" + p->signCompany1 + "|" + p->signCompany2 + "|" + p->startTime +
-               "|" + p->handling + "\n";
-        for (const BehaviorRecord& b : p->behaviors) {
-            out += "  - ";
-            out += b.time();
-            out += "|";
-            out += b.action();
-            out += "|";
-            out += b.info();
-            out += "|";
-            out += b.detail();
-            out += "|";
-            out += b.handling();
-            out += "\n";
-        }
-        for (auto it = p->children.rbegin(); it != p->children.rend(); ++it) {
-            stack.push_back({*it, depth + 1});
-        }
-    }
-    return out;
-}
 
 void ParseWhole(LogAnalyzer& analyzer, std::string_view log) {
     std::size_t at = 0;
