@@ -19,6 +19,8 @@ constexpr std::array<std::string_view, 6> kHandling = {"system", "system", "repo
 constexpr std::array<std::string_view, 4> kCompanies = {
     "Microsoft Windows", "某某网络科技有限公司", "Example Code Signing CA", "深圳某某软件有限公司"};
 
+constexpr uint32_t kCommonModules = 400;
+
 struct TagWeight {
     std::string_view tag;
     uint32_t weight;
@@ -122,7 +124,22 @@ void LogGenerator::LoadLine(std::string& out, bool module) {
     out += module ? "[MOD]|" : "[SYS]|";
     Time(out);
     out += "|0|" + std::to_string(Actor()) + "|";
-    AppendPath(out, 20 + static_cast<int>(Below(40)));
+    if (module && Below(10) != 0) {
+        // Most modules a process loads are the few hundred every process loads.
+        const uint32_t k = Below(kCommonModules);
+        if (k < kCommonModules / 2) {
+            out += "C:\\Windows\\System32\\";
+        } else {
+            out += "C:\\Program Files\\";
+            out += kWords[k / kWords.size() % kWords.size()];
+            out += '\\';
+        }
+        out += kWords[k % kWords.size()];
+        out += std::to_string(k);
+        out += ".dll";
+    } else {
+        AppendPath(out, 20 + static_cast<int>(Below(40)));
+    }
     out += "/" + std::to_string(Below(1 << 22)) + "/0";
     switch (Below(3)) {
         case 0:

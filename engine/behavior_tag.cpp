@@ -32,17 +32,49 @@ std::span<const BehaviorTag> BehaviorTags() {
     return kTags;
 }
 
+namespace {
+
+// For each first letter, the tags that begin with it; built once from the table.
+struct TagsByLetter {
+    static constexpr std::size_t kMostPerLetter = 8;
+    struct Letter {
+        std::size_t count = 0;
+        const BehaviorTag* tags[kMostPerLetter] = {};
+    };
+    Letter letters[26];
+
+    TagsByLetter() {
+        for (const BehaviorTag& tag : kTags) {
+            Letter& letter = letters[AsciiLower(tag.tag[1]) - 'a'];
+            letter.tags[letter.count++] = &tag;
+        }
+    }
+};
+
+}  // namespace
+
 const BehaviorTag* MatchBehaviorTag(std::string_view line) {
     // Every tag begins with '['; most lines of a real log are rejected or accepted by one compare.
     if (line.size() < 2 || line[0] != '[') {
         return nullptr;
     }
-    // No tag is the start of another (each ends with its only "]"), so at most one matches and
-    // only the tags with the line's first letter need a look.
     const char first = AsciiLower(line[1]);
-    for (const BehaviorTag& tag : kTags) {
-        if (AsciiLower(tag.tag[1]) == first && StartsWithNoCaseAscii(line, tag.tag)) {
-            return &tag;
+    if (first < 'a' || first > 'z') {
+        return nullptr;
+    }
+    // Each tag ends with its only ']', so a line begins with a tag exactly when the text up to its
+    // first ']' is that tag: only tags of that length and first letter need a look.
+    static const TagsByLetter byLetter;
+    constexpr std::size_t kLongestTag = 12;
+    const std::size_t close = line.substr(0, kLongestTag).find(']');
+    if (close == std::string_view::npos) {
+        return nullptr;
+    }
+    const std::string_view head = line.substr(0, close + 1);
+    const TagsByLetter::Letter& letter = byLetter.letters[first - 'a'];
+    for (std::size_t i = 0; i < letter.count; ++i) {
+        if (EqualsNoCaseAscii(head, letter.tags[i]->tag)) {
+            return letter.tags[i];
         }
     }
     return nullptr;

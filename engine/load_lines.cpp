@@ -102,7 +102,9 @@ bool LogAnalyzer::ParseLoadLine(const std::vector<std::string_view>& fields, boo
     if (process == nullptr) {
         return false;
     }
+    UseSpareChunk();
     process->behaviors.push_back(StoreBehavior(
         BehaviorText{fields[1], isModule ? "加载模块" : "加载驱动", text, text, fields[5]}));
+    NoteArenaNext();
     return true;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "engine/behavior_tag.h"
 #include "engine/parse_scratch.h"
 #include "engine/platform.h"
 
@@ -128,25 +129,55 @@ const BehaviorRecord::Labels* LogAnalyzer::InternLabels(std::string_view action,
     return new (labels) BehaviorRecord::Labels(stored);
 }
 
+const BehaviorRecord::Labels* LogAnalyzer::TagLabels(const BehaviorTag& tag,
+                                                     std::string_view handling) {
+    const auto index = static_cast<std::size_t>(&tag - BehaviorTags().data());
+    if (tagLabels_.size() <= index) {
+        tagLabels_.resize(BehaviorTags().size());
+    }
+    RecentTagLabels& recent = tagLabels_[index];
+    for (const BehaviorRecord::Labels* labels : recent.pairs) {
+        if (labels != nullptr && labels->handling == handling) {
+            return labels;
+        }
+    }
+    const BehaviorRecord::Labels* labels = InternLabels(tag.label, handling);
+    recent.pairs[recent.next] = labels;
+    recent.next = (recent.next + 1) % std::size(recent.pairs);
+    return labels;
+}
+
 BehaviorRecord LogAnalyzer::StoreBehavior(const BehaviorText& text) {
+    return StoreBehavior(text, InternLabels(text.action, text.handling));
+}
+
+BehaviorRecord LogAnalyzer::StoreBehavior(const BehaviorText& text,
+                                          const BehaviorRecord::Labels* labels) {
+    // Lines are read in pieces of at most the read cap, so their texts are far from 4 GiB; a
+    // longer text handed in through the interface is cut rather than wrapped.
+    constexpr std::size_t kLongest = UINT32_MAX - 1;
+    const std::string_view time = text.time.substr(0, kLongest);
+    const std::string_view info = text.info.substr(0, kLongest);
     const bool sameDetail = text.detail == text.info;
-    const std::size_t length =
-        text.time.size() + text.info.size() + (sameDetail ? 0 : text.detail.size());
-    char* p = texts_.Allocate(length);
+    const std::string_view detail =
+        sameDetail ? std::string_view() : text.detail.substr(0, kLongest);
+    const auto timeLength = static_cast<uint32_t>(time.size());
+    const auto infoLength = static_cast<uint32_t>(info.size());
+    const uint32_t detailCode = sameDetail ? 0 : static_cast<uint32_t>(detail.size()) + 1;
+    char* p = texts_.Allocate(BehaviorRecord::LengthSize(timeLength) + time.size() +
+                              BehaviorRecord::LengthSize(infoLength) + info.size() +
+                              BehaviorRecord::LengthSize(detailCode) + detail.size());
     BehaviorRecord record;
-    record.text_ = p;
-    record.timeLength_ = static_cast<uint32_t>(text.time.size());
-    record.infoLength_ = static_cast<uint32_t>(text.info.size());
-    record.detailLength_ =
-        sameDetail ? BehaviorRecord::kSameAsInfo : static_cast<uint32_t>(text.detail.size());
-    for (const std::string_view piece :
-         {text.time, text.info, sameDetail ? std::string_view() : text.detail}) {
+    record.texts_ = p;
+    for (const auto& [length, piece] : {std::pair{timeLength, time}, std::pair{infoLength, info},
+                                        std::pair{detailCode, detail}}) {
+        p = BehaviorRecord::WriteLength(p, length);
         if (!piece.empty()) {
             std::memcpy(p, piece.data(), piece.size());
             p += piece.size();
         }
     }
-    record.labels_ = InternLabels(text.action, text.handling);
+    record.labels_ = labels;
     return record;
 }
 
@@ -161,6 +192,7 @@ void LogAnalyzer::ClearProcesses() {
     records_.clear();
     labels_.clear();
     std::fill(std::begin(recentLabels_), std::end(recentLabels_), nullptr);
+    tagLabels_.clear();
     texts_.Clear();
 }
 

@@ -22,6 +22,8 @@
 #include "tools/signer.h"
 
 // What the engine asks of the platform; a null member means the platform's own.
+struct BehaviorTag;
+
 struct AnalyzerSeams {
     std::shared_ptr<DriveDeviceSource> drives = nullptr;
     // Who signed a loaded module; the platform's own is cached by path, size and write time.
@@ -96,9 +98,26 @@ class LogAnalyzer {
 
   private:
     struct ParseScratch;
+    struct PendingBehavior;
 
     // True when the line changed the store.
     bool ApplyLine(std::string_view line);
+    // A line of any tag but the ordinary ones.
+    bool ApplySpecialLine(const BehaviorTag& tag, std::string_view line);
+    void CountLines(uint64_t parsed, uint64_t dropped);
+    // What the follower does with each line: ordinary lines, most of a log, are gathered and
+    // applied a batch at a time, so the lock is taken once per batch rather than once per line.
+    // Lines are applied in their order. The batch's views point into the caller's buffer: it must
+    // be flushed before the buffer changes.
+    void ParseLineBatched(std::string_view line);
+    void FlushBatch();
+    // The parser's side of keeping fresh memory out of the lock: without the lock, a chunk is made
+    // ready whenever the arena has none waiting; with it, the chunk is handed to the arena, and
+    // whether one is still waiting is noted for next time.
+    void PrepareSpareChunk();
+    void UseSpareChunk();
+    void NoteArenaNext();
+    static constexpr std::size_t kBatchLines = 512;  // the lock is held well under a millisecond
 
     bool ParseProcessCreate(const std::vector<std::string_view>& fields);
     bool ParseLoadLine(const std::vector<std::string_view>& fields, bool isModule);
@@ -110,7 +129,11 @@ class LogAnalyzer {
     bool IsStalePass() const;
     // The compact form of a behaviour, its texts copied into the store. Needs `lock`.
     BehaviorRecord StoreBehavior(const BehaviorText& text);
+    BehaviorRecord StoreBehavior(const BehaviorText& text, const BehaviorRecord::Labels* labels);
     const BehaviorRecord::Labels* InternLabels(std::string_view action, std::string_view handling);
+    // The shared pair of a tag's action label and `handling`: the same as InternLabels, but the
+    // tag's last few pairs are tried first, which gives the answer for almost every line.
+    const BehaviorRecord::Labels* TagLabels(const BehaviorTag& tag, std::string_view handling);
 
     void FollowLoop();
     void RunPass();
@@ -143,6 +166,12 @@ class LogAnalyzer {
     };
     std::unordered_set<BehaviorRecord::Labels, LabelsHash, LabelsEqual> labels_;
     const BehaviorRecord::Labels* recentLabels_[32] = {};
+    // By tag, the last few pairs used: a log has only a handful of handling texts.
+    struct RecentTagLabels {
+        const BehaviorRecord::Labels* pairs[8] = {};
+        std::size_t next = 0;
+    };
+    std::vector<RecentTagLabels> tagLabels_;
 
     // Changes whenever the followed file does; a pass parses for the generation it started with.
     uint64_t generation_ = 1;                  // guarded by lock

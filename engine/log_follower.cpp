@@ -183,9 +183,10 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size,
         std::size_t consumed = 0;
         for (std::size_t end = pending.find("\r\n", searchFrom); end != std::string::npos;
              end = pending.find("\r\n", consumed)) {
-            ParseLine(std::string_view(pending).substr(consumed, end - consumed));
+            ParseLineBatched(std::string_view(pending).substr(consumed, end - consumed));
             consumed = end + 2;
         }
+        FlushBatch();  // its lines point into `pending`
         pending.erase(0, consumed);
         const uint64_t elapsed = NowMilliseconds() - ticks;
         if (elapsed != 0) {

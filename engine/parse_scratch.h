@@ -4,9 +4,25 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/behavior_tag.h"
 #include "engine/log_analyzer.h"
+
+// An ordinary line cut into what its behaviour needs, waiting to be applied with others under one
+// hold of the lock. The views point into the follower's read buffer.
+struct LogAnalyzer::PendingBehavior {
+    uint32_t actor;
+    const BehaviorTag* tag;
+    std::string_view time;
+    std::string_view info;
+    std::string_view handling;
+};
 
 struct LogAnalyzer::ParseScratch {
     std::vector<std::string_view> fields;
     std::vector<std::string_view> subFields;
+    std::vector<PendingBehavior> batch;
+    // The arena's next chunk, made ready outside the lock: getting fresh memory from the system
+    // can take milliseconds, which the window must not wait for.
+    TextArena::Chunk spare = TextArena::Chunk::None();
+    bool arenaHasNext = false;  // as seen at the parser's last change
 };

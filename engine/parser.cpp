@@ -127,12 +127,13 @@ std::string LongCreationText(const ProcessLine& p) {
 }  // namespace
 
 void LogAnalyzer::ParseLine(std::string_view line) {
-    const bool used = ApplyLine(line);
+    CountLines(1, ApplyLine(line) ? 0 : 1);
+}
+
+void LogAnalyzer::CountLines(uint64_t parsed, uint64_t dropped) {
     // Counted without the lock: a second hold per line would cost the pass a tenth of its time.
-    linesParsed_.fetch_add(1, std::memory_order_relaxed);
-    if (!used) {
-        linesDropped_.fetch_add(1, std::memory_order_relaxed);
-    }
+    linesParsed_.fetch_add(parsed, std::memory_order_relaxed);
+    linesDropped_.fetch_add(dropped, std::memory_order_relaxed);
 }
 
 bool LogAnalyzer::ApplyLine(std::string_view line) {
@@ -140,15 +141,52 @@ bool LogAnalyzer::ApplyLine(std::string_view line) {
     if (tag == nullptr) {
         return false;
     }
+    if (tag->handling != TagHandling::Ordinary) {
+        return ApplySpecialLine(*tag, line);
+    }
+    std::string_view fields[kLineFields];
+    if (SplitAtMost(line, '|', fields, kLineFields) != kLineFields) {
+        return false;
+    }
+    std::lock_guard guard(lock);
+    ProcessRecord* process = FindActor(ParseNumber(fields[3]));
+    if (process == nullptr) {
+        return false;
+    }
+    process->behaviors.push_back(
+        StoreBehavior(BehaviorText{fields[1], tag->label, fields[4], fields[4], fields[5]},
+                      TagLabels(*tag, fields[5])));
+    return true;
+}
+
+void LogAnalyzer::PrepareSpareChunk() {
+    ParseScratch& scratch = *scratch_;
+    if (!scratch.spare && !scratch.arenaHasNext) {
+        scratch.spare = TextArena::Chunk::Prefaulted();
+    }
+}
+
+void LogAnalyzer::UseSpareChunk() {
+    if (scratch_->spare && !texts_.HasNext()) {
+        texts_.SetNext(std::move(scratch_->spare));
+        scratch_->spare = TextArena::Chunk::None();
+    }
+}
+
+void LogAnalyzer::NoteArenaNext() {
+    scratch_->arenaHasNext = texts_.HasNext();
+}
+
+bool LogAnalyzer::ApplySpecialLine(const BehaviorTag& tag, std::string_view line) {
+    PrepareSpareChunk();
     std::vector<std::string_view>& fields = scratch_->fields;
     SplitKeepEmpty(line, '|', fields);
-
-    switch (tag->handling) {
+    switch (tag.handling) {
         case TagHandling::ProcessCreate:
             return ParseProcessCreate(fields);
         case TagHandling::ModuleLoad:
         case TagHandling::DriverLoad:
-            return ParseLoadLine(fields, tag->handling == TagHandling::ModuleLoad);
+            return ParseLoadLine(fields, tag.handling == TagHandling::ModuleLoad);
         case TagHandling::ProcessEnd: {
             if (fields.size() != kLineFields) {
                 return false;
@@ -163,18 +201,57 @@ bool LogAnalyzer::ApplyLine(std::string_view line) {
         case TagHandling::Ordinary:
             break;
     }
+    return false;
+}
 
-    if (fields.size() != kLineFields) {
-        return false;
+void LogAnalyzer::ParseLineBatched(std::string_view line) {
+    const BehaviorTag* tag = MatchBehaviorTag(line);
+    if (tag == nullptr) {
+        CountLines(1, 1);
+        return;
     }
-    std::lock_guard guard(lock);
-    ProcessRecord* process = FindActor(ParseNumber(fields[3]));
-    if (process == nullptr) {
-        return false;
+    if (tag->handling != TagHandling::Ordinary) {
+        // A line that creates or ends a process must see every line before it applied.
+        FlushBatch();
+        CountLines(1, ApplySpecialLine(*tag, line) ? 0 : 1);
+        return;
     }
-    process->behaviors.push_back(
-        StoreBehavior(BehaviorText{fields[1], tag->label, fields[4], fields[4], fields[5]}));
-    return true;
+    std::string_view fields[kLineFields];
+    if (SplitAtMost(line, '|', fields, kLineFields) != kLineFields) {
+        CountLines(1, 1);
+        return;
+    }
+    std::vector<PendingBehavior>& batch = scratch_->batch;
+    batch.push_back({ParseNumber(fields[3]), tag, fields[1], fields[4], fields[5]});
+    if (batch.size() >= kBatchLines) {
+        FlushBatch();
+    }
+}
+
+void LogAnalyzer::FlushBatch() {
+    std::vector<PendingBehavior>& batch = scratch_->batch;
+    if (batch.empty()) {
+        return;
+    }
+    PrepareSpareChunk();
+    uint64_t dropped = 0;
+    {
+        std::lock_guard guard(lock);
+        UseSpareChunk();
+        for (const PendingBehavior& b : batch) {
+            ProcessRecord* process = FindActor(b.actor);
+            if (process == nullptr) {
+                ++dropped;
+                continue;
+            }
+            process->behaviors.push_back(
+                StoreBehavior(BehaviorText{b.time, b.tag->label, b.info, b.info, b.handling},
+                              TagLabels(*b.tag, b.handling)));
+        }
+        NoteArenaNext();
+    }
+    CountLines(batch.size(), dropped);
+    batch.clear();
 }
 
 bool LogAnalyzer::ParseProcessCreate(const std::vector<std::string_view>& fields) {
@@ -229,6 +306,8 @@ bool LogAnalyzer::ParseProcessCreate(const std::vector<std::string_view>& fields
     const std::string shortText = ShortCreationText(p);
     const std::string longText = LongCreationText(p);
     const BehaviorText creation{p.time, "创建进程", shortText, longText, p.handling};
+    UseSpareChunk();
     InsertProcess(std::move(record), creator, &creation);
+    NoteArenaNext();
     return true;
 }

@@ -1,3 +1,5 @@
+#include <sys/mman.h>
+
 #include "engine/platform.h"
 
 bool EnablePrivilege(const char*) {
@@ -5,3 +7,21 @@ bool EnablePrivilege(const char*) {
 }
 
 void WriteDebugTrace(const char*) {}
+
+void* AllocateBulk(std::size_t size) {
+    void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) {
+        return nullptr;
+    }
+#ifdef MADV_HUGEPAGE
+    // Only a hint: where transparent huge pages are off, the block simply keeps small pages.
+    madvise(block, size, MADV_HUGEPAGE);
+#endif
+    return block;
+}
+
+void FreeBulk(void* block, std::size_t size) {
+    if (block != nullptr) {
+        munmap(block, size);
+    }
+}

@@ -24,3 +24,14 @@ bool EnablePrivilege(const char* name) {
 void WriteDebugTrace(const char* text) {
     OutputDebugStringA(text);
 }
+
+void* AllocateBulk(std::size_t size) {
+    // Large pages need the "lock pages in memory" right, which analysts do not have: small pages.
+    return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void FreeBulk(void* block, std::size_t) {
+    if (block != nullptr) {
+        VirtualFree(block, 0, MEM_RELEASE);
+    }
+}

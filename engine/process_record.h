@@ -21,21 +21,45 @@ struct BehaviorText {
     std::string_view handling;  // last field of the line
 };
 
-// One behaviour as the store keeps it: 32 bytes and views into the store's text arena. Millions of
+// One behaviour as the store keeps it: 16 bytes and views into the store's text arena. Millions of
 // them make up most of a big log's store, so the texts are not copied per behaviour where they
 // repeat: the action label and the handling text are shared, and `detail` is `info` unless the two
-// differ. Valid until the store is cleared; copies are cheap and sort like values.
+// differ. In the arena each text follows its length, a variable-length number (one byte for texts
+// under 128 bytes): time, info, then the detail's (0 when it is the info, else its length + 1).
+// Valid until the store is cleared; copies are cheap and sort like values.
 class BehaviorRecord {
   public:
     BehaviorRecord() = default;
 
-    std::string_view time() const { return {text_, timeLength_}; }
+    std::string_view time() const {
+        if (texts_ == nullptr) {
+            return {};
+        }
+        uint32_t length;
+        const char* text = ReadLength(texts_, length);
+        return {text, length};
+    }
     std::string_view action() const { return labels_ ? labels_->action : std::string_view(); }
-    std::string_view info() const { return {text_ + timeLength_, infoLength_}; }
+    std::string_view info() const {
+        if (texts_ == nullptr) {
+            return {};
+        }
+        uint32_t length;
+        const char* text = ReadLength(texts_, length);
+        text = ReadLength(text + length, length);
+        return {text, length};
+    }
     std::string_view detail() const {
-        return detailLength_ == kSameAsInfo
-                   ? info()
-                   : std::string_view(text_ + timeLength_ + infoLength_, detailLength_);
+        if (texts_ == nullptr) {
+            return {};
+        }
+        uint32_t length;
+        const char* text = ReadLength(texts_, length);
+        text = ReadLength(text + length, length);
+        const std::string_view info(text, length);
+        uint32_t code;
+        text = ReadLength(text + length, code);
+        return code == 0 ? info : std::string_view(text, code - 1);
     }
     std::string_view handling() const { return labels_ ? labels_->handling : std::string_view(); }
 
@@ -45,14 +69,40 @@ class BehaviorRecord {
         std::string_view handling;
     };
 
+    // How many bytes a length takes in the arena.
+    static std::size_t LengthSize(uint32_t value) {
+        std::size_t size = 1;
+        while (value >= 0x80) {
+            value >>= 7;
+            ++size;
+        }
+        return size;
+    }
+    // Writes a length at `out`; returns where its text goes.
+    static char* WriteLength(char* out, uint32_t value) {
+        while (value >= 0x80) {
+            *out++ = static_cast<char>(value | 0x80);
+            value >>= 7;
+        }
+        *out++ = static_cast<char>(value);
+        return out;
+    }
+
   private:
     friend class LogAnalyzer;
-    static constexpr uint32_t kSameAsInfo = UINT32_MAX;
 
-    const char* text_ = nullptr;  // time, info, then detail unless it is the same as info
-    uint32_t timeLength_ = 0;
-    uint32_t infoLength_ = 0;
-    uint32_t detailLength_ = 0;
+    static const char* ReadLength(const char* at, uint32_t& value) {
+        const auto* p = reinterpret_cast<const unsigned char*>(at);
+        uint32_t byte = *p++;
+        value = byte & 0x7F;
+        for (unsigned shift = 7; byte >= 0x80; shift += 7) {
+            byte = *p++;
+            value |= (byte & 0x7F) << shift;
+        }
+        return reinterpret_cast<const char*>(p);
+    }
+
+    const char* texts_ = nullptr;  // each text after its length: time, info, detail
     const Labels* labels_ = nullptr;
 };
 

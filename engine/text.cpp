@@ -3,18 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-bool EqualsNoCaseAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool StartsWithNoCaseAscii(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && EqualsNoCaseAscii(text.substr(0, prefix.size()), prefix);
 }
@@ -30,6 +18,23 @@ void SplitKeepEmpty(std::string_view text, char separator, std::vector<std::stri
         }
         pieces.push_back(text.substr(start, end - start));
         start = end + 1;
+    }
+}
+
+std::size_t SplitAtMost(std::string_view text, char separator, std::string_view* pieces,
+                        std::size_t count) {
+    std::size_t n = 0;
+    for (;;) {
+        if (n == count) {
+            return count + 1;  // a separator was passed, so another piece follows
+        }
+        const std::size_t end = text.find(separator);
+        if (end == std::string_view::npos) {
+            pieces[n++] = text;
+            return n;
+        }
+        pieces[n++] = text.substr(0, end);
+        text.remove_prefix(end + 1);
     }
 }
 

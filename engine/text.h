@@ -12,12 +12,26 @@ inline char AsciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
 
-bool EqualsNoCaseAscii(std::string_view a, std::string_view b);
+inline bool EqualsNoCaseAscii(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
 bool StartsWithNoCaseAscii(std::string_view text, std::string_view prefix);
 
 // Splits on `separator`, keeping empty pieces: n separators give n + 1 pieces.
 void SplitKeepEmpty(std::string_view text, char separator, std::vector<std::string_view>& pieces);
 
+// Splits on `separator` into at most `count` pieces; returns how many there are, or count + 1 when
+// there are more (the pieces past `count` are then not stored).
+std::size_t SplitAtMost(std::string_view text, char separator, std::string_view* pieces,
+                        std::size_t count);
 // A piece that is non-empty and all decimal digits reads as its value modulo 2^32; any other as 0.
 uint32_t ParseNumber(std::string_view text);
 

@@ -36,19 +36,38 @@ class PlatformSignerLookup final : public SignerLookup {
 
 class CachedSignerLookup final : public SignerLookup {
   public:
-    CachedSignerLookup(std::shared_ptr<SignerLookup> inner, std::size_t capacity)
-        : inner_(std::move(inner)), capacity_(capacity) {}
+    CachedSignerLookup(std::shared_ptr<SignerLookup> inner, std::size_t capacity,
+                       uint32_t missingRecheckMs)
+        : inner_(std::move(inner)),
+          capacity_(capacity),
+          missingRecheck_(std::chrono::milliseconds(missingRecheckMs)) {}
 
     int GetFileSignerName(const wchar_t* path, char* name) override {
         if (path == nullptr || name == nullptr) {
             return -1;
         }
+        {
+            // Logs are often read far from the machine that wrote them, where their module files
+            // do not exist: every module line would cost a failed look at the file system.
+            std::lock_guard guard(mutex_);
+            const auto it = missing_.find(path);
+            if (it != missing_.end() && Clock::now() - it->second < missingRecheck_) {
+                return -1;
+            }
+        }
         FileStamp before;
         if (!ReadFileStamp(path, before)) {
-            return inner_->GetFileSignerName(path, name);
+            // Nothing there to read: the lookup would fail the same way.
+            std::lock_guard guard(mutex_);
+            if (missing_.size() >= capacity_) {
+                missing_.clear();
+            }
+            missing_[path] = Clock::now();
+            return -1;
         }
         {
             std::lock_guard guard(mutex_);
+            missing_.erase(path);
             const auto it = entries_.find(path);
             if (it != entries_.end() && it->second.stamp == before) {
                 if (it->second.result == 0) {
@@ -77,6 +96,7 @@ class CachedSignerLookup final : public SignerLookup {
     }
 
   private:
+    using Clock = std::chrono::steady_clock;
     struct Entry {
         FileStamp stamp;
         int result = -1;
@@ -87,6 +107,8 @@ class CachedSignerLookup final : public SignerLookup {
     std::size_t capacity_;
     std::mutex mutex_;
     std::unordered_map<std::wstring, Entry> entries_;
+    const Clock::duration missingRecheck_;
+    std::unordered_map<std::wstring, Clock::time_point> missing_;  // when each was found missing
 };
 
 }  // namespace
@@ -96,8 +118,10 @@ std::shared_ptr<SignerLookup> MakePlatformSignerLookup() {
 }
 
 std::shared_ptr<SignerLookup> MakeCachedSignerLookup(std::shared_ptr<SignerLookup> inner,
-                                                     std::size_t capacity) {
-    return std::make_shared<CachedSignerLookup>(std::move(inner), capacity == 0 ? 1 : capacity);
+                                                     std::size_t capacity,
+                                                     uint32_t missingRecheckMs) {
+    return std::make_shared<CachedSignerLookup>(std::move(inner), capacity == 0 ? 1 : capacity,
+                                                missingRecheckMs);
 }
 
 std::size_t DecodeUtf8(const unsigned char* bytes, std::size_t length, std::u32string& text) {

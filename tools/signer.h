@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,10 +35,13 @@ std::shared_ptr<SignerLookup> MakePlatformSignerLookup();
 // Remembers each answer of `inner` by path together with the file's size and last-write time, and
 // asks `inner` again when either has changed. The answer differs from an uncached one only for a
 // file rewritten in place with the same size within the same timestamp. A file whose size and
-// time cannot be read is never remembered. At most `capacity` paths are kept; when that is
-// reached the cache starts afresh. Safe to call from several threads.
+// time cannot be read fails at once (-1), without asking `inner`, and is not looked at again for
+// `missingRecheckMs`: a module file that appears within that time after a failed lookup is still
+// taken as missing. At most `capacity` paths of each kind are kept; when that is reached the cache
+// starts afresh. Safe to call from several threads.
 std::shared_ptr<SignerLookup> MakeCachedSignerLookup(std::shared_ptr<SignerLookup> inner,
-                                                     std::size_t capacity = 16384);
+                                                     std::size_t capacity = 16384,
+                                                     uint32_t missingRecheckMs = 1000);
 
 // A path as the engine keeps it (system code page, 936 on the systems the logs come from) in the
 // wide form the lookup takes. Off Windows the bytes are read as code page 936.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <thread>
 
@@ -96,6 +97,34 @@ TEST_F(StoreTest, AppendWaitsForAReaderHoldingTheLock) {
     writer.join();
     EXPECT_TRUE(appended);
     EXPECT_EQ(process->behaviors.size(), 1u);
+}
+
+TEST_F(StoreTest, BehaviourTextsOfEveryLengthComeBackWhole) {
+    // Lengths around the steps of the stored length encoding, and texts holding NUL and 0x80 bytes.
+    ProcessRecord* process = analyzer.InsertProcess(Record(1), nullptr, nullptr);
+    std::vector<std::array<std::string, 3>> cases;
+    for (const std::size_t n : {0u, 1u, 127u, 128u, 16383u, 16384u, 70000u, 2100000u}) {
+        std::string text(n, '\x80');
+        for (std::size_t i = 0; i < n; i += 7) {
+            text[i] = static_cast<char>(i % 3 == 0 ? 0 : 'a' + i % 26);
+        }
+        cases.push_back({text, text + "i", text + "d"});  // detail differs from info
+        cases.push_back({"t", text, text});               // detail is the info
+    }
+    for (const auto& [time, info, detail] : cases) {
+        analyzer.AppendBehavior(process, BehaviorText{time, "a", info, detail, "h"});
+    }
+    ASSERT_EQ(process->behaviors.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const BehaviorRecord& b = process->behaviors[i];
+        EXPECT_EQ(b.time(), cases[i][0]) << i;
+        EXPECT_EQ(b.info(), cases[i][1]) << i;
+        EXPECT_EQ(b.detail(), cases[i][2]) << i;
+        EXPECT_EQ(b.action(), "a");
+        EXPECT_EQ(b.handling(), "h");
+    }
+    EXPECT_EQ(BehaviorRecord().info(), "");
+    EXPECT_EQ(BehaviorRecord().detail(), "");
 }
 
 TEST_F(StoreTest, BehavioursSortInPlaceByUnsignedBytes) {

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 #include <vector>
+#include <thread>
 
 #include "tools/signer.h"
 #include "tools/signer_detail.h"
@@ -219,6 +220,8 @@ class CountingLookup final : public SignerLookup {
     std::string answer = "First";
 };
 
+constexpr uint32_t kMissingRecheckMs = 200;
+
 class SignerCacheTest : public ::testing::Test {
   protected:
     SignerCacheTest() {
@@ -249,7 +252,7 @@ class SignerCacheTest : public ::testing::Test {
     fs::path dir;
     fs::path file;
     std::shared_ptr<CountingLookup> inner = std::make_shared<CountingLookup>();
-    std::shared_ptr<SignerLookup> cache = MakeCachedSignerLookup(inner);
+    std::shared_ptr<SignerLookup> cache = MakeCachedSignerLookup(inner, 16384, kMissingRecheckMs);
 };
 
 }  // namespace
@@ -275,7 +278,7 @@ TEST_F(SignerCacheTest, AsksAgainOnlyWhenTheFileChanged) {
     EXPECT_EQ(inner->calls, 3);
 }
 
-TEST_F(SignerCacheTest, RemembersFailuresButNotMissingFiles) {
+TEST_F(SignerCacheTest, RemembersFailuresAndMissingFilesForAWhile) {
     inner->result = -1;
     int result = 0;
     EXPECT_EQ(Ask(result), "<untouched>");
@@ -283,15 +286,20 @@ TEST_F(SignerCacheTest, RemembersFailuresButNotMissingFiles) {
     EXPECT_EQ(Ask(result), "<untouched>");
     EXPECT_EQ(inner->calls, 1);
 
-    // Nothing to tell one version of a missing file from the next: always asked.
+    // A missing file fails without the wrapped lookup being asked, and is not looked for again
+    // until the recheck time has passed.
     fs::remove(file);
     EXPECT_EQ(Ask(result), "<untouched>");
-    EXPECT_EQ(Ask(result), "<untouched>");
-    EXPECT_EQ(inner->calls, 3);
-
-    // The file appears, signed this time.
+    EXPECT_EQ(result, -1);
     inner->result = 0;
     Write("MZ signed");
+    EXPECT_EQ(Ask(result), "<untouched>");
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(inner->calls, 1);
+
+    // Once the recheck time has passed, the file that appeared is read.
+    std::this_thread::sleep_for(std::chrono::milliseconds(kMissingRecheckMs + 50));
     EXPECT_EQ(Ask(result), "First");
     EXPECT_EQ(result, 0);
+    EXPECT_EQ(inner->calls, 2);
 }
