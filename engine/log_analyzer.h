@@ -112,8 +112,8 @@ class LogAnalyzer {
     void ParseLineBatched(std::string_view line);
     void FlushBatch();
     // The parser's side of keeping fresh memory out of the lock: without the lock, a chunk is made
-    // ready whenever the arena has none waiting; with it, the chunk is handed to the arena, and
-    // whether one is still waiting is noted for next time.
+    // ready once the arena's current one is half full; with it, the chunk is handed to the arena,
+    // and whether the arena wants another is noted for next time.
     void PrepareSpareChunk();
     void UseSpareChunk();
     void NoteArenaNext();

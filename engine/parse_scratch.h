@@ -24,5 +24,5 @@ struct LogAnalyzer::ParseScratch {
     // The arena's next chunk, made ready outside the lock: getting fresh memory from the system
     // can take milliseconds, which the window must not wait for.
     TextArena::Chunk spare = TextArena::Chunk::None();
-    bool arenaHasNext = false;  // as seen at the parser's last change
+    bool arenaWantsNext = false;  // as seen at the parser's last change
 };

@@ -161,8 +161,8 @@ bool LogAnalyzer::ApplyLine(std::string_view line) {
 
 void LogAnalyzer::PrepareSpareChunk() {
     ParseScratch& scratch = *scratch_;
-    if (!scratch.spare && !scratch.arenaHasNext) {
-        scratch.spare = TextArena::Chunk::Prefaulted();
+    if (!scratch.spare && scratch.arenaWantsNext) {
+        scratch.spare = TextArena::Chunk::Prefaulted(TextArena::kChunk);
     }
 }
 
@@ -174,7 +174,7 @@ void LogAnalyzer::UseSpareChunk() {
 }
 
 void LogAnalyzer::NoteArenaNext() {
-    scratch_->arenaHasNext = texts_.HasNext();
+    scratch_->arenaWantsNext = texts_.WantsNext();
 }
 
 bool LogAnalyzer::ApplySpecialLine(const BehaviorTag& tag, std::string_view line) {
