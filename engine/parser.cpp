@@ -249,8 +249,11 @@ void LogAnalyzer::FlushBatch() {
                               TagLabels(*b.tag, b.handling)));
         }
         NoteArenaNext();
+        // Lines of a file no longer followed count for neither file.
+        if (!IsStalePass()) {
+            CountLines(batch.size(), dropped);
+        }
     }
-    CountLines(batch.size(), dropped);
     batch.clear();
 }
 
