@@ -11,6 +11,9 @@ TEST(Text, NarrowLiteralsAreCompiledToGbk) {
 }
 
 TEST(Text, SplitKeepsEmptyPieces) {
+    // Pieces longer than the few bytes the byte search looks at one by one, too.
+    const std::string longPiece(40, 'L');
+    const std::string longLine = "[FILE_READ]|" + longPiece + "|0|" + longPiece + "||";
     std::vector<std::string_view> pieces;
     const struct {
         std::string_view text;
@@ -21,10 +24,22 @@ TEST(Text, SplitKeepsEmptyPieces) {
         {"|", {"", ""}},
         {"a||b|", {"a", "", "b", ""}},
         {"x|y|z", {"x", "y", "z"}},
+        {longPiece, {longPiece}},
+        {longLine, {"[FILE_READ]", longPiece, "0", longPiece, "", ""}},
     };
     for (const auto& c : cases) {
         SplitKeepEmpty(c.text, '|', pieces);
         EXPECT_EQ(pieces, c.expected) << c.text;
+
+        // At most n pieces: all of them when there are no more, else n + 1 for "too many".
+        const std::size_t n = c.expected.size();
+        std::vector<std::string_view> bounded(n + 1);
+        EXPECT_EQ(SplitAtMost(c.text, '|', bounded.data(), n + 1), n) << c.text;
+        bounded.resize(n);
+        EXPECT_EQ(bounded, c.expected) << c.text;
+        if (n > 1) {
+            EXPECT_EQ(SplitAtMost(c.text, '|', bounded.data(), n - 1), n) << c.text;
+        }
     }
 }
 
