@@ -2,6 +2,8 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <unordered_map>
+#include <utility>
 
 #include "cli/cli.h"
 #include "cli/console.h"
@@ -34,6 +36,9 @@ int RunStatsCommand(const CliArgs& args) {
     uint64_t behaviors = 0;
     std::map<std::string_view, uint64_t> perAction;
     {
+        // Behaviours share their action texts, so they are counted by where the text is and only
+        // the few distinct texts are compared.
+        std::unordered_map<const char*, std::pair<std::string_view, uint64_t>> byText;
         std::lock_guard guard(analyzer.lock);
         std::vector<const ProcessRecord*> stack(analyzer.roots.begin(), analyzer.roots.end());
         while (!stack.empty()) {
@@ -42,9 +47,15 @@ int RunStatsCommand(const CliArgs& args) {
             ++processes;
             behaviors += p->behaviors.size();
             for (const BehaviorRecord& b : p->behaviors) {
-                ++perAction[b.action()];
+                const std::string_view action = b.action();
+                auto& [text, count] = byText[action.data()];
+                text = action;
+                ++count;
             }
             stack.insert(stack.end(), p->children.begin(), p->children.end());
+        }
+        for (const auto& [where, counted] : byText) {
+            perAction[counted.first] += counted.second;
         }
     }
     const LogAnalyzer::ParseCounts counts = analyzer.Counts();
