@@ -21,9 +21,9 @@
 #include "engine/text_arena.h"
 #include "tools/signer.h"
 
-// What the engine asks of the platform; a null member means the platform's own.
 struct BehaviorTag;
 
+// What the engine asks of the platform; a null member means the platform's own.
 struct AnalyzerSeams {
     std::shared_ptr<DriveDeviceSource> drives = nullptr;
     // Who signed a loaded module; the platform's own is cached by path, size and write time.
@@ -100,9 +100,7 @@ class LogAnalyzer {
     struct ParseScratch;
     struct PendingBehavior;
 
-    // True when the line changed the store.
-    bool ApplyLine(std::string_view line);
-    // A line of any tag but the ordinary ones.
+    // A line of any tag but the ordinary ones; true when it changed the store.
     bool ApplySpecialLine(const BehaviorTag& tag, std::string_view line);
     void CountLines(uint64_t parsed, uint64_t dropped);
     // What the follower does with each line: ordinary lines, most of a log, are gathered and

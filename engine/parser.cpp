@@ -127,36 +127,14 @@ std::string LongCreationText(const ProcessLine& p) {
 }  // namespace
 
 void LogAnalyzer::ParseLine(std::string_view line) {
-    CountLines(1, ApplyLine(line) ? 0 : 1);
+    ParseLineBatched(line);
+    FlushBatch();
 }
 
 void LogAnalyzer::CountLines(uint64_t parsed, uint64_t dropped) {
     // Counted without the lock: a second hold per line would cost the pass a tenth of its time.
     linesParsed_.fetch_add(parsed, std::memory_order_relaxed);
     linesDropped_.fetch_add(dropped, std::memory_order_relaxed);
-}
-
-bool LogAnalyzer::ApplyLine(std::string_view line) {
-    const BehaviorTag* tag = MatchBehaviorTag(line);
-    if (tag == nullptr) {
-        return false;
-    }
-    if (tag->handling != TagHandling::Ordinary) {
-        return ApplySpecialLine(*tag, line);
-    }
-    std::string_view fields[kLineFields];
-    if (SplitAtMost(line, '|', fields, kLineFields) != kLineFields) {
-        return false;
-    }
-    std::lock_guard guard(lock);
-    ProcessRecord* process = FindActor(ParseNumber(fields[3]));
-    if (process == nullptr) {
-        return false;
-    }
-    process->behaviors.push_back(
-        StoreBehavior(BehaviorText{fields[1], tag->label, fields[4], fields[4], fields[5]},
-                      TagLabels(*tag, fields[5])));
-    return true;
 }
 
 void LogAnalyzer::PrepareSpareChunk() {

@@ -32,34 +32,28 @@ class BehaviorRecord {
     BehaviorRecord() = default;
 
     std::string_view time() const {
-        if (texts_ == nullptr) {
-            return {};
-        }
-        uint32_t length;
-        const char* text = ReadLength(texts_, length);
-        return {text, length};
+        const char* at = texts_;
+        return at == nullptr ? std::string_view() : NextText(at);
     }
     std::string_view action() const { return labels_ ? labels_->action : std::string_view(); }
     std::string_view info() const {
-        if (texts_ == nullptr) {
+        const char* at = texts_;
+        if (at == nullptr) {
             return {};
         }
-        uint32_t length;
-        const char* text = ReadLength(texts_, length);
-        text = ReadLength(text + length, length);
-        return {text, length};
+        NextText(at);
+        return NextText(at);
     }
     std::string_view detail() const {
-        if (texts_ == nullptr) {
+        const char* at = texts_;
+        if (at == nullptr) {
             return {};
         }
-        uint32_t length;
-        const char* text = ReadLength(texts_, length);
-        text = ReadLength(text + length, length);
-        const std::string_view info(text, length);
+        NextText(at);
+        const std::string_view info = NextText(at);
         uint32_t code;
-        text = ReadLength(text + length, code);
-        return code == 0 ? info : std::string_view(text, code - 1);
+        at = ReadLength(at, code);
+        return code == 0 ? info : std::string_view(at, code - 1);
     }
     std::string_view handling() const { return labels_ ? labels_->handling : std::string_view(); }
 
@@ -100,6 +94,14 @@ class BehaviorRecord {
             value |= (byte & 0x7F) << shift;
         }
         return reinterpret_cast<const char*>(p);
+    }
+    // The text at `at`, which then points past it.
+    static std::string_view NextText(const char*& at) {
+        uint32_t length;
+        at = ReadLength(at, length);
+        const std::string_view text(at, length);
+        at += length;
+        return text;
     }
 
     const char* texts_ = nullptr;  // each text after its length: time, info, detail

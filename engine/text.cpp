@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-bool StartsWithNoCaseAscii(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && EqualsNoCaseAscii(text.substr(0, prefix.size()), prefix);
-}
-
 void SplitKeepEmpty(std::string_view text, char separator, std::vector<std::string_view>& pieces) {
     pieces.clear();
     std::size_t start = 0;

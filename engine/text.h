@@ -23,7 +23,6 @@ inline bool EqualsNoCaseAscii(std::string_view a, std::string_view b) {
     }
     return true;
 }
-bool StartsWithNoCaseAscii(std::string_view text, std::string_view prefix);
 
 // Splits on `separator`, keeping empty pieces: n separators give n + 1 pieces.
 void SplitKeepEmpty(std::string_view text, char separator, std::vector<std::string_view>& pieces);

@@ -48,11 +48,14 @@ class CachedSignerLookup final : public SignerLookup {
         }
         {
             // Logs are often read far from the machine that wrote them, where their module files
-            // do not exist: every module line would cost a failed look at the file system.
+            // do not exist: every module line would cost a failed look at the file system. A file
+            // found since keeps its old, expired time here.
             std::lock_guard guard(mutex_);
-            const auto it = missing_.find(path);
-            if (it != missing_.end() && Clock::now() - it->second < missingRecheck_) {
-                return -1;
+            if (!missing_.empty()) {
+                const auto it = missing_.find(path);
+                if (it != missing_.end() && Clock::now() - it->second < missingRecheck_) {
+                    return -1;
+                }
             }
         }
         FileStamp before;
@@ -67,7 +70,6 @@ class CachedSignerLookup final : public SignerLookup {
         }
         {
             std::lock_guard guard(mutex_);
-            missing_.erase(path);
             const auto it = entries_.find(path);
             if (it != entries_.end() && it->second.stamp == before) {
                 if (it->second.result == 0) {
