@@ -254,9 +254,15 @@ TEST(Soak, SwitchingFilesMidPassKeepsTheOldFileOut) {
     int midPass = 0;
     int current = 0;
     analyzer.SetLogPath(paths[current]);
+    // Switches fall at random points of a pass, however long a pass takes in this build: under
+    // the sanitizers it is many times longer than in a release build.
+    const auto passStart = Clock::now();
+    ASSERT_TRUE(analyzer.WaitForWake(analyzer.Wake()));
+    const auto passMicros = std::max<long long>(
+        1, std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - passStart).count());
     while (Clock::now() < deadline) {
         analyzer.Wake();
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 30000));
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % passMicros));
         const double progress = analyzer.progress;
         midPass += progress > 0.0 && progress < 100.0;
         current = 1 - current;
