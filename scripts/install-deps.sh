@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing Vantrel needs on Debian 12, quietly and only what is missing.
-set -euo pipefail
+set -Eeuo pipefail
+# A failing step names itself, so a new user sees what stopped the script and where.
+trap '_rc=$?; echo "${0##*/}: \"$BASH_COMMAND\" failed with exit code $_rc (line $LINENO)" >&2' ERR
 
 need=(cmake ninja-build g++ make pkg-config libgtest-dev libssl-dev
       mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix

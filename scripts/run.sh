@@ -3,7 +3,9 @@
 # With a display: Vantrel starts on it; drop a log on its window (samples/sample.log is one).
 # Without one (a headless machine): a virtual screen is started, samples/sample.log is dropped on
 # the real main window, and the path of a screenshot is printed.
-set -euo pipefail
+set -Eeuo pipefail
+# A failing step names itself, so a new user sees what stopped the script and where.
+trap '_rc=$?; echo "${0##*/}: \"$BASH_COMMAND\" failed with exit code $_rc (line $LINENO)" >&2' ERR
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset mingw >/dev/null

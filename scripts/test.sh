@@ -2,7 +2,9 @@
 # Installs what is missing, builds every preset and runs every test: natively (plain, under
 # AddressSanitizer with UndefinedBehaviorSanitizer, the threaded engine under ThreadSanitizer) and
 # the Windows build under Wine inside a virtual screen.
-set -euo pipefail
+set -Eeuo pipefail
+# A failing step names itself, so a new user sees what stopped the script and where.
+trap '_rc=$?; echo "${0##*/}: \"$BASH_COMMAND\" failed with exit code $_rc (line $LINENO)" >&2' ERR
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 

@@ -27,7 +27,23 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     vantrel_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
     vantrel_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
 fi
-wineserver -p
+# Prefix creation leaves its own wineserver running for a few seconds, and `wineserver -p` exits 2
+# while any server of this prefix runs: wait for that one to go, then start ours. A server that
+# appears between the two (a straggling wineboot child) is waited for in the same way.
+_vantrel_started=0
+for _ in 1 2 3 4 5; do
+    wineserver -w 2>/dev/null || true
+    if wineserver -p >/dev/null 2>&1; then
+        _vantrel_started=1
+        break
+    fi
+    sleep 0.5
+done
+if [ "$_vantrel_started" != 1 ]; then
+    echo "wine-session: could not start a persistent wineserver for $WINEPREFIX" >&2
+    return 1 2>/dev/null || exit 1
+fi
+unset _vantrel_started
 if [ -f "$1/tests/wine_keepalive.exe" ]; then
     vantrel_wine "$1/tests/wine_keepalive.exe" </dev/null >/dev/null 2>&1 &
     # Wait for Wine's desktop, which the keep-alive window brings up.
