@@ -12,4 +12,4 @@ while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do
 done
 # shellcheck source=wine-env.sh
 . "$(dirname "$0")/wine-env.sh" "$dir"
-exec env LC_ALL=zh_CN.UTF-8 wine "$exe" "$@"
+exec env LC_ALL=zh_CN.UTF-8 "$VANTREL_WINE_LOADER" "$exe" "$@"

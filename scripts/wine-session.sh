@@ -21,7 +21,14 @@ vantrel_wine_session_end() {
 }
 trap vantrel_wine_session_end EXIT
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    vantrel_wine wineboot -i >/dev/null 2>&1 || true
+    # To a file, not a pipe: the servers wineboot starts keep its output open for seconds.
+    _vantrel_log="$WINEPREFIX.wineboot.log"
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    if ! vantrel_wine wineboot -i >"$_vantrel_log" 2>&1; then
+        echo "wine-session: Wine could not create the prefix $WINEPREFIX; it said:" >&2
+        tail -n 5 "$_vantrel_log" >&2
+        return 1 2>/dev/null || exit 1
+    fi
     # Wine draws the frame and caption itself, so screenshots show them; and with no window manager
     # on the virtual screen, unmanaged windows spare Wine a 2 s wait whenever one is hidden.
     vantrel_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
