@@ -7,7 +7,6 @@
 namespace {
 
 constexpr std::size_t kDriveListSize = 512;
-constexpr std::size_t kDriveNameSize = 4;
 constexpr std::size_t kTargetSize = 260;
 
 // Copies `text` with its NUL into `buffer` at `pos`; false when it does not fit.
@@ -56,32 +55,45 @@ bool DriveTable::QueryDevice(const char* driveName, char* target, std::size_t si
     return false;
 }
 
-int ConvertDevicePath(std::string& path, DriveDeviceSource& drives) {
+DriveSnapshot DriveSnapshot::Take(DriveDeviceSource& source) {
+    DriveSnapshot snapshot;
     char list[kDriveListSize] = {};
-    if (!drives.ListDrives(list, sizeof(list) - 1)) {
+    if (!source.ListDrives(list, sizeof(list) - 1)) {
+        return snapshot;
+    }
+    snapshot.listed_ = true;
+    for (const char* root = list; root < list + sizeof(list) && *root != '\0';
+         root += std::strlen(root) + 1) {
+        Drive drive{};
+        drive.name[0] = root[0];
+        drive.name[1] = root[1];
+        char target[kTargetSize] = {};
+        if (!source.QueryDevice(drive.name, target, sizeof(target) - 1)) {
+            break;  // a conversion's walk ends here without a match
+        }
+        drive.target = target;
+        snapshot.drives_.push_back(std::move(drive));
+    }
+    return snapshot;
+}
+
+int DriveSnapshot::Convert(std::string& path) const {
+    if (!listed_) {
         return 0;
     }
     int result = 0;
-    for (const char* root = list; root < list + sizeof(list) && *root != '\0';
-         root += std::strlen(root) + 1) {
-        char driveName[kDriveNameSize] = {};
-        driveName[0] = root[0];
-        driveName[1] = root[1];
-        char target[kTargetSize] = {};
-        if (!drives.QueryDevice(driveName, target, sizeof(target) - 1)) {
-            break;
-        }
-        const std::size_t n = std::strlen(target);
+    for (const Drive& drive : drives_) {
+        const std::size_t n = drive.target.size();
         // The device name must be a whole path element: \Device\HarddiskVolume1 is no prefix of
         // \Device\HarddiskVolume10\x. An empty target names nothing.
         if (n == 0 || path.size() < n ||
-            !EqualsNoCaseAscii(std::string_view(path).substr(0, n), std::string_view(target, n))) {
+            !EqualsNoCaseAscii(std::string_view(path).substr(0, n), drive.target)) {
             continue;
         }
         if (path.size() > n && path[n] != '\\') {
             continue;
         }
-        path.replace(0, n, driveName, std::strlen(driveName));
+        path.replace(0, n, drive.name, std::strlen(drive.name));
         result = 1;
         break;
     }
@@ -89,4 +101,31 @@ int ConvertDevicePath(std::string& path, DriveDeviceSource& drives) {
         path.erase(0, 4);
     }
     return result;
+}
+
+int ConvertDevicePath(std::string& path, DriveDeviceSource& drives) {
+    return DriveSnapshot::Take(drives).Convert(path);
+}
+
+DriveTableCache::DriveTableCache(std::shared_ptr<DriveDeviceSource> source, Clock clock)
+    : source_(std::move(source)), clock_(std::move(clock)) {
+    if (!clock_) {
+        clock_ = [] { return std::chrono::steady_clock::now(); };
+    }
+}
+
+void DriveTableCache::Renew() {
+    std::lock_guard guard(mutex_);
+    current_ = false;
+}
+
+int DriveTableCache::Convert(std::string& path) {
+    std::lock_guard guard(mutex_);
+    const auto now = clock_();
+    if (!current_ || now - takenAt_ > kDriveTableMaxAge) {
+        table_ = DriveSnapshot::Take(*source_);
+        takenAt_ = now;
+        current_ = true;
+    }
+    return table_.Convert(path);
 }

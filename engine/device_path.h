@@ -2,9 +2,12 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -45,5 +48,52 @@ class DriveTable final : public DriveDeviceSource {
 std::shared_ptr<DriveDeviceSource> MakePlatformDriveSource();
 
 // Replaces a drive's device name at the start of `path` by the drive name ("C:") and then drops a
-// leading "\??\". Returns 1 when a device name was replaced, otherwise 0.
+// leading "\??\". Returns 1 when a device name was replaced, otherwise 0. Reads the drive table
+// afresh for this one path.
 int ConvertDevicePath(std::string& path, DriveDeviceSource& drives);
+
+// The drive table as it stood when it was read: the drive names in list order with their device
+// targets, up to the first drive whose target could not be read (no conversion looks past it).
+// Converting with it gives what ConvertDevicePath gives with the table it was read from.
+class DriveSnapshot {
+  public:
+    // One list query and one device query per drive.
+    static DriveSnapshot Take(DriveDeviceSource& source);
+    int Convert(std::string& path) const;
+
+  private:
+    struct Drive {
+        char name[4];
+        std::string target;
+    };
+    bool listed_ = false;  // false when the list could not be read: nothing is converted
+    std::vector<Drive> drives_;
+};
+
+// How long a drive table read for a stream of conversions stays in use.
+inline constexpr std::chrono::milliseconds kDriveTableMaxAge{1000};
+
+// The drive table for the parser's conversions. Each query is a system call on Windows and a
+// round trip to the Wine server under Wine, and a log has a path on tens of thousands of lines:
+// the table is read at the first conversion after Renew() (the start of every pass), and again
+// when it is more than kDriveTableMaxAge old, so a drive mapped or removed while a log is followed
+// is still seen within a second. Conversions may come from any thread.
+class DriveTableCache {
+  public:
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    // A null `clock` means the steady clock.
+    DriveTableCache(std::shared_ptr<DriveDeviceSource> source, Clock clock);
+
+    // The next conversion reads the table afresh.
+    void Renew();
+    // ConvertDevicePath with the cached table.
+    int Convert(std::string& path);
+
+  private:
+    std::shared_ptr<DriveDeviceSource> source_;
+    Clock clock_;
+    std::mutex mutex_;
+    bool current_ = false;  // guarded by mutex_, as are the two below
+    std::chrono::steady_clock::time_point takenAt_;
+    DriveSnapshot table_;
+};

@@ -77,7 +77,7 @@ bool LogAnalyzer::ParseLoadLine(const std::vector<std::string_view>& fields, boo
         return false;
     }
     std::string path(sub[0]);
-    ConvertDevicePath(path, *seams_.drives);
+    drives_.Convert(path);
 
     if (isModule) {
         std::string_view signer;

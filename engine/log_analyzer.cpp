@@ -8,11 +8,21 @@
 #include "engine/parse_scratch.h"
 #include "engine/platform.h"
 
-LogAnalyzer::LogAnalyzer(AnalyzerSeams seams)
-    : seams_(std::move(seams)), scratch_(std::make_unique<ParseScratch>()) {
-    if (!seams_.drives) {
-        seams_.drives = MakePlatformDriveSource();
+namespace {
+
+AnalyzerSeams WithPlatformDrives(AnalyzerSeams seams) {
+    if (!seams.drives) {
+        seams.drives = MakePlatformDriveSource();
     }
+    return seams;
+}
+
+}  // namespace
+
+LogAnalyzer::LogAnalyzer(AnalyzerSeams seams)
+    : seams_(WithPlatformDrives(std::move(seams))),
+      drives_(seams_.drives, seams_.clock),
+      scratch_(std::make_unique<ParseScratch>()) {
     if (!seams_.signer) {
         seams_.signer = MakeCachedSignerLookup(MakePlatformSignerLookup());
     }
@@ -199,4 +209,9 @@ void LogAnalyzer::ClearProcesses() {
 ProcessList LogAnalyzer::SnapshotRoots() {
     std::lock_guard guard(lock);
     return roots;
+}
+
+bool LogAnalyzer::StoppedAtReadCap() {
+    std::lock_guard guard(lock);
+    return stoppedAtReadCap_;
 }

@@ -31,6 +31,8 @@ struct AnalyzerSeams {
     std::shared_ptr<LogFileSource> files = nullptr;
     // The pause after every wake, which keeps passes at least this far apart.
     std::chrono::milliseconds throttle{1000};
+    // The steady clock, for the age of the drive table; tests set their own so that none sleeps.
+    DriveTableCache::Clock clock = nullptr;
 };
 
 // Every read is one chunk; no pass reads beyond ReadCap (plus the chunk that crosses it).
@@ -81,6 +83,9 @@ class LogAnalyzer {
     // Says that nobody writes the file any more, so a last line without CR LF is parsed at once
     // rather than held back for its writer to finish it.
     void SetFileComplete(bool complete);
+    // True once a pass over the current file stopped at kReadCap before the file's end: the store
+    // lacks the rest of the file.
+    bool StoppedAtReadCap();
     // Asks for a pass (sets wakeEvent). Returns a ticket for WaitForWake.
     uint64_t Wake();
     // Blocks until the wake with `ticket` has been handled, whether or not it found anything to
@@ -140,6 +145,8 @@ class LogAnalyzer {
     bool StorePosition(uint64_t generation, uint64_t offset);
 
     AnalyzerSeams seams_;
+    // Every path the parser converts goes through it; each pass starts by renewing it.
+    DriveTableCache drives_;
     // Owns every record, in creation order; roots and children only refer to them.
     std::vector<std::unique_ptr<ProcessRecord>> records_;
     // The first record created for each id, which is the one a pre-order walk meets first: ids
@@ -175,6 +182,7 @@ class LogAnalyzer {
     uint64_t generation_ = 1;                  // guarded by lock
     std::atomic<uint64_t> passGeneration_{0};  // the running pass's, 0 outside passes
     bool fileComplete_ = false;                // guarded by lock
+    bool stoppedAtReadCap_ = false;            // guarded by lock
     // A last line without CR LF that a pass left for its writer to finish: where it starts, the
     // file's size then, and when. Parsed as it stands once a wake finds the file no larger at least
     // kHeldLineQuietTime later.

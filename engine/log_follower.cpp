@@ -23,6 +23,7 @@ void LogAnalyzer::SetLogPath(const std::string& path) {
         ClearProcesses();
         readOffset = 0;
         heldLine_ = {};
+        stoppedAtReadCap_ = false;
         ++generation_;
     }
     logPath = path;
@@ -82,6 +83,7 @@ bool LogAnalyzer::StorePosition(uint64_t generation, uint64_t offset) {
 }
 
 void LogAnalyzer::RunPass() {
+    drives_.Renew();  // a pass reads the drive table once, at its first path
     std::string path;
     uint64_t start;
     uint64_t generation;
@@ -216,6 +218,7 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size,
         if (generation != generation_) {
             return;
         }
+        stoppedAtReadCap_ = stoppedAtReadCap_ || limit < size;
         const HeldLine before = heldLine_;
         heldLine_ = {};
         if (!pending.empty() && endOfFile) {

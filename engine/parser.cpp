@@ -267,7 +267,7 @@ bool LogAnalyzer::ParseProcessCreate(const std::vector<std::string_view>& fields
         *attributes[i] = sub[firstAttribute + i];
     }
     p.imagePath = sub[2];
-    ConvertDevicePath(p.imagePath, *seams_.drives);
+    drives_.Convert(p.imagePath);
 
     std::lock_guard guard(lock);
     if (IsStalePass()) {
