@@ -18,5 +18,9 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 
+// What json and stats say of a log longer than the engine reads.
+inline constexpr const char* kCutAtReadCapText =
+    "larger than 600 MiB: only its first 600 MiB were read, the rest is left out";
+
 // Writes "vantrel-cli: " and the message to standard error.
 void PrintError(std::string_view message);

@@ -5,6 +5,7 @@
 
 #include "cli/cli.h"
 #include "cli/console.h"
+#include "cli/output.h"
 #include "tools/feature_code.h"
 
 namespace {
@@ -61,7 +62,7 @@ int RunFeatureCodeCommand(const CliArgs& args) {
             line.push_back(AsciiUpper(c));
         }
         line += "  " + shownPath + "\n";
-        std::fwrite(line.data(), 1, line.size(), stdout);
+        WriteOutput(line);
     }
     return exitCode;
 }

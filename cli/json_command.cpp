@@ -7,6 +7,7 @@
 #include "cli/cli.h"
 #include "cli/console.h"
 #include "cli/log_reader.h"
+#include "cli/output.h"
 #include "engine/log_analyzer.h"
 
 namespace {
@@ -71,7 +72,7 @@ class JsonWriter {
         out_.append("\":");
     }
     void Flush() {
-        std::fwrite(out_.data(), 1, out_.size(), stdout);
+        WriteOutput(out_);
         out_.clear();
     }
 
@@ -146,7 +147,8 @@ void WriteStore(JsonWriter& w, std::string_view logPath, LogAnalyzer& analyzer) 
         std::size_t next;
     };
     std::vector<Frame> stack{{&analyzer.roots, 0}};
-    while (!stack.empty()) {
+    // Once a write has failed, the rest would go nowhere: the command fails anyway.
+    while (!stack.empty() && !OutputFailed()) {
         Frame& top = stack.back();
         if (top.next == top.list->size()) {
             stack.pop_back();
@@ -236,6 +238,9 @@ int RunJsonCommand(const CliArgs& args) {
     if (!AnalyseWholeLog(logPath, analyzer, error)) {
         PrintError(PathArgumentAsUtf8(logPath) + ": " + error);
         return kExitFailure;
+    }
+    if (analyzer.StoppedAtReadCap()) {
+        PrintError(PathArgumentAsUtf8(logPath) + ": " + kCutAtReadCapText);
     }
     JsonWriter writer;
     WriteStore(writer, logPath, analyzer);

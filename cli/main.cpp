@@ -4,6 +4,7 @@
 
 #include "cli/cli.h"
 #include "cli/console.h"
+#include "cli/output.h"
 
 namespace {
 
@@ -47,11 +48,11 @@ int main(int argc, char** argv) {
     const std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         PrintUsage(stdout);
-        return kExitOk;
+        return FinishOutput(kExitOk);
     }
     for (const Command& command : kCommands) {
         if (name == command.name) {
-            return command.run(CliArgs(argv + 2, argv + argc));
+            return FinishOutput(command.run(CliArgs(argv + 2, argv + argc)));
         }
     }
     PrintError("unknown command '" + name + "'");

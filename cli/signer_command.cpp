@@ -9,6 +9,7 @@
 
 #include "cli/cli.h"
 #include "cli/console.h"
+#include "cli/output.h"
 #include "tools/signer.h"
 
 namespace {
@@ -82,7 +83,7 @@ int RunSignerCommand(const CliArgs& args) {
         std::string line;
         AppendGbkAsUtf8(name, line);
         line += "\t" + shownPath + "\n";
-        std::fwrite(line.data(), 1, line.size(), stdout);
+        WriteOutput(line);
     }
     return exitCode;
 }

@@ -8,6 +8,7 @@
 #include "cli/cli.h"
 #include "cli/console.h"
 #include "cli/log_reader.h"
+#include "cli/output.h"
 #include "engine/behavior_tag.h"
 #include "engine/log_analyzer.h"
 
@@ -31,6 +32,9 @@ int RunStatsCommand(const CliArgs& args) {
     if (!AnalyseWholeLog(logPath, analyzer, error)) {
         PrintError(PathArgumentAsUtf8(logPath) + ": " + error);
         return kExitFailure;
+    }
+    if (analyzer.StoppedAtReadCap()) {
+        PrintError(PathArgumentAsUtf8(logPath) + ": " + kCutAtReadCapText);
     }
     uint64_t processes = 0;
     uint64_t behaviors = 0;
@@ -73,6 +77,6 @@ int RunStatsCommand(const CliArgs& args) {
     }
     out += "lines       " + std::to_string(counts.lines) + "\n";
     out += "dropped     " + std::to_string(counts.dropped) + "\n";
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    WriteOutput(out);
     return kExitOk;
 }
