@@ -3,6 +3,7 @@
 #include "ui/vantrel_dlg.h"
 
 #include "engine/text.h"
+#include "win/text.h"
 
 #include <string>
 #include <unordered_map>
@@ -86,7 +87,24 @@ void RestoreView(HWND list, const std::vector<ProcessRow>& rows, const ViewOfRow
     }
 }
 
+// Marks a row made under the analyzer's lock whose icon is looked up once the lock is released:
+// the shell may take its time, and the follower must not wait for it.
+constexpr int kIconPending = -2;
+
+int PendingIcon(const std::string&) {
+    return kIconPending;
+}
+
 }  // namespace
+
+void CVantrelDlg::ResolveIcons(std::size_t first, std::size_t last) {
+    for (std::size_t i = first; i < last && i < treeList.rows.size(); ++i) {
+        ProcessRow& row = treeList.rows[i];
+        if (row.iconIndex == kIconPending) {
+            row.iconIndex = icons_.IndexFor(row.imagePath);
+        }
+    }
+}
 
 LRESULT CVantrelDlg::RebuildTree() {
     // A window on its way out does not rebuild: the refresh may have been sent just before.
@@ -106,6 +124,7 @@ LRESULT CVantrelDlg::RebuildTree() {
         const ProcessList roots = analyzer.SnapshotRoots();
         AppendSubtreeRows(0, roots);
     }
+    ResolveIcons(0, treeList.rows.size());
     ListView_SetItemCountEx(list, static_cast<int>(treeList.rows.size()), 0);
     RestoreView(list, treeList.rows, view);
     if (statusBar) {
@@ -116,7 +135,8 @@ LRESULT CVantrelDlg::RebuildTree() {
 }
 
 int32_t CVantrelDlg::AppendSubtreeRows(int index, const ProcessList& list) {
-    return ::AppendSubtreeRows(treeList.rows, static_cast<std::size_t>(index), list, icons_);
+    IconIndexCache pending(PendingIcon);
+    return ::AppendSubtreeRows(treeList.rows, static_cast<std::size_t>(index), list, pending);
 }
 
 std::string CVantrelDlg::TreeCellText(int item, int subItem) const {
@@ -163,8 +183,8 @@ win::MessageWindow::Result CVantrelDlg::OnTreeDisplayTextW(NMLVDISPINFOW& info) 
     LVITEMW& item = info.item;
     if ((item.mask & LVIF_TEXT) != 0 && item.pszText != nullptr && item.cchTextMax > 0) {
         const std::string text = TreeCellText(item.iItem, item.iSubItem);
-        const int written =
-            ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, item.pszText, item.cchTextMax);
+        const int written = ::MultiByteToWideChar(win::kTextCodePage, 0, text.c_str(), -1,
+                                                  item.pszText, item.cchTextMax);
         if (written == 0) {
             item.pszText[item.cchTextMax - 1] = L'\0';  // too long: cut, still terminated
         }
@@ -206,25 +226,30 @@ win::MessageWindow::Result CVantrelDlg::OnTreeClick(const NMITEMACTIVATE& click)
     const HWND list = treeList.Handle();
     ::LockWindowUpdate(list);
 
-    // Where the list draws the plus or minus box of the row.
-    RECT label{};
-    label.left = LVIR_LABEL;
-    ::SendMessageA(list, LVM_GETITEMRECT, static_cast<WPARAM>(row),
-                   reinterpret_cast<LPARAM>(&label));
-    const int32_t indent = treeList.rows[static_cast<std::size_t>(row)].indent;
-    const int boxLeft = label.left + 8 * indent - 20;
-    const RECT box{boxLeft, label.top + 2, boxLeft + 16, label.bottom - 4};
+    // Where the list draws the plus or minus box of the row: only its part inside column 0.
+    const RECT box = treeList.ExpandBoxRect(row);
 
     if (::PtInRect(&box, click.ptAction)) {
-        std::lock_guard store(analyzer.lock);
-        const int32_t expandState = treeList.rows[static_cast<std::size_t>(row)].expandState;
-        ProcessRecord* record = expandState != -1 ? RecordOfRow(row) : nullptr;
-        if (record != nullptr && expandState == 1) {
-            FoldRow(treeList.rows, static_cast<std::size_t>(row), *record);
-        } else if (record != nullptr && expandState == 0) {
-            UnfoldRow(treeList.rows, static_cast<std::size_t>(row), *record, icons_);
+        const std::size_t rowsBefore = treeList.rows.size();
+        bool changed = false;
+        {
+            std::lock_guard store(analyzer.lock);
+            const int32_t expandState = treeList.rows[static_cast<std::size_t>(row)].expandState;
+            ProcessRecord* record = expandState != -1 ? RecordOfRow(row) : nullptr;
+            if (record != nullptr && expandState == 1) {
+                FoldRow(treeList.rows, static_cast<std::size_t>(row), *record);
+            } else if (record != nullptr && expandState == 0) {
+                IconIndexCache pending(PendingIcon);
+                UnfoldRow(treeList.rows, static_cast<std::size_t>(row), *record, pending);
+            }
+            changed = record != nullptr;
         }
-        if (record != nullptr) {
+        if (changed) {
+            // The unfolded rows follow the row; their icons are looked up without the lock.
+            const auto first = static_cast<std::size_t>(row) + 1;
+            if (treeList.rows.size() > rowsBefore) {
+                ResolveIcons(first, first + treeList.rows.size() - rowsBefore);
+            }
             ListView_SetItemCountEx(list, static_cast<int>(treeList.rows.size()), LVSICF_NOSCROLL);
         }
     } else {
