@@ -26,6 +26,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // Sent by the refresh thread when a read pass has reached the end of the log.
 inline constexpr UINT WM_REFRESH_TREE = WM_USER + 193;
@@ -92,7 +93,7 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     // and the topmost visible row are kept by process id where their processes are still shown.
     LRESULT RebuildTree();
     // Inserts at `index` the rows of `list` and all their descendants, unfolded; returns how many.
-    // Needs analyzer.lock.
+    // Needs analyzer.lock, and then looks the icons up with it held: RebuildTree does not.
     int32_t AppendSubtreeRows(int index, const ProcessList& list);
 
     // --- Commands (vantrel_dlg_commands.cpp).
@@ -163,8 +164,9 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void ShowFindDialog();
     void ShowHashTool();
 
-    // Fills in the icons of rows [first, last) that were made under the analyzer's lock.
-    void ResolveIcons(std::size_t first, std::size_t last);
+    // Fills in the icons of rows [first, last) that were made under the analyzer's lock, with
+    // the first path of each type they need in `paths`.
+    void ResolveIcons(std::size_t first, std::size_t last, const std::vector<std::string>& paths);
 
     std::function<UINT(const std::string&)> launch_;
     IconIndexCache icons_;

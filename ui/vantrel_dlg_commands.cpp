@@ -90,8 +90,10 @@ void CVantrelDlg::OpenLog(const std::string& path) {
     } else {
         analyzer.SetLogPath(path);
     }
-    // Nothing of the file is read yet: the status says so until a pass of it ends.
+    // Nothing of the file is read yet: the progress left is the last file's, and the status says
+    // so until a pass of this one ends.
     passesAtDrop_ = passesEnded_;
+    analyzer.progress = 0.0;
     if (statusBar) {
         statusBar.SetPaneText(1, "正在分析数据(0.00)...");
     }
@@ -107,8 +109,7 @@ win::MessageWindow::Result CVantrelDlg::OnTimer(UINT_PTR id) {
     if (id != kProgressTimer) {
         return {};
     }
-    // The progress of a pass that has not begun yet is the last file's: complete only once a pass
-    // of this file has ended, or there is nothing in it to read.
+    // Complete only once a pass of this file has ended, or there is nothing in it to read.
     bool nothingToRead = false;
     std::string path;
     uint64_t readOffset = 0;
@@ -123,7 +124,7 @@ win::MessageWindow::Result CVantrelDlg::OnTimer(UINT_PTR id) {
         nothingToRead = readOffset >= size;
     }
     const bool passEnded = passesEnded_ != passesAtDrop_;
-    const double progress = passEnded || nothingToRead ? analyzer.progress.load() : 0.0;
+    const double progress = analyzer.progress.load();
     char text[64];
     std::snprintf(text, sizeof(text), "正在分析数据(%.2f)...", progress);
     if (statusBar) {

@@ -87,21 +87,32 @@ void RestoreView(HWND list, const std::vector<ProcessRow>& rows, const ViewOfRow
     }
 }
 
-// Marks a row made under the analyzer's lock whose icon is looked up once the lock is released:
-// the shell may take its time, and the follower must not wait for it.
+// Rows made under the analyzer's lock get their icons once the lock is released: the shell may
+// take its time, and the follower must not wait for it. Until then a row's icon index is
+// kIconPending - k, where k is the number of the first path of its type in `paths`.
 constexpr int kIconPending = -2;
 
-int PendingIcon(const std::string&) {
-    return kIconPending;
+IconIndexCache PendingIcons(std::vector<std::string>& paths) {
+    return IconIndexCache([&paths](const std::string& imagePath) {
+        paths.push_back(imagePath);
+        return kIconPending - static_cast<int>(paths.size() - 1);
+    });
 }
 
 }  // namespace
 
-void CVantrelDlg::ResolveIcons(std::size_t first, std::size_t last) {
+void CVantrelDlg::ResolveIcons(std::size_t first, std::size_t last,
+                               const std::vector<std::string>& paths) {
+    std::vector<int> indexes;
+    indexes.reserve(paths.size());
+    for (const std::string& path : paths) {
+        indexes.push_back(icons_.IndexFor(path));
+    }
     for (std::size_t i = first; i < last && i < treeList.rows.size(); ++i) {
         ProcessRow& row = treeList.rows[i];
-        if (row.iconIndex == kIconPending) {
-            row.iconIndex = icons_.IndexFor(row.imagePath);
+        const auto k = static_cast<std::size_t>(kIconPending - row.iconIndex);
+        if (row.iconIndex <= kIconPending && k < indexes.size()) {
+            row.iconIndex = indexes[k];
         }
     }
 }
@@ -119,12 +130,14 @@ LRESULT CVantrelDlg::RebuildTree() {
     // item would cost a notification per row of a big list.
     treeList.Send(LVM_DELETEALLITEMS);
     treeList.rows.clear();
+    std::vector<std::string> iconPaths;
     {
         std::lock_guard store(analyzer.lock);
         const ProcessList roots = analyzer.SnapshotRoots();
-        AppendSubtreeRows(0, roots);
+        IconIndexCache pending = PendingIcons(iconPaths);
+        ::AppendSubtreeRows(treeList.rows, 0, roots, pending);
     }
-    ResolveIcons(0, treeList.rows.size());
+    ResolveIcons(0, treeList.rows.size(), iconPaths);
     ListView_SetItemCountEx(list, static_cast<int>(treeList.rows.size()), 0);
     RestoreView(list, treeList.rows, view);
     if (statusBar) {
@@ -135,8 +148,13 @@ LRESULT CVantrelDlg::RebuildTree() {
 }
 
 int32_t CVantrelDlg::AppendSubtreeRows(int index, const ProcessList& list) {
-    IconIndexCache pending(PendingIcon);
-    return ::AppendSubtreeRows(treeList.rows, static_cast<std::size_t>(index), list, pending);
+    std::vector<std::string> iconPaths;
+    IconIndexCache pending = PendingIcons(iconPaths);
+    const int32_t added =
+        ::AppendSubtreeRows(treeList.rows, static_cast<std::size_t>(index), list, pending);
+    ResolveIcons(static_cast<std::size_t>(index), static_cast<std::size_t>(index + added),
+                 iconPaths);
+    return added;
 }
 
 std::string CVantrelDlg::TreeCellText(int item, int subItem) const {
@@ -231,6 +249,7 @@ win::MessageWindow::Result CVantrelDlg::OnTreeClick(const NMITEMACTIVATE& click)
 
     if (::PtInRect(&box, click.ptAction)) {
         const std::size_t rowsBefore = treeList.rows.size();
+        std::vector<std::string> iconPaths;
         bool changed = false;
         {
             std::lock_guard store(analyzer.lock);
@@ -239,7 +258,7 @@ win::MessageWindow::Result CVantrelDlg::OnTreeClick(const NMITEMACTIVATE& click)
             if (record != nullptr && expandState == 1) {
                 FoldRow(treeList.rows, static_cast<std::size_t>(row), *record);
             } else if (record != nullptr && expandState == 0) {
-                IconIndexCache pending(PendingIcon);
+                IconIndexCache pending = PendingIcons(iconPaths);
                 UnfoldRow(treeList.rows, static_cast<std::size_t>(row), *record, pending);
             }
             changed = record != nullptr;
@@ -248,7 +267,7 @@ win::MessageWindow::Result CVantrelDlg::OnTreeClick(const NMITEMACTIVATE& click)
             // The unfolded rows follow the row; their icons are looked up without the lock.
             const auto first = static_cast<std::size_t>(row) + 1;
             if (treeList.rows.size() > rowsBefore) {
-                ResolveIcons(first, first + treeList.rows.size() - rowsBefore);
+                ResolveIcons(first, first + treeList.rows.size() - rowsBefore, iconPaths);
             }
             ListView_SetItemCountEx(list, static_cast<int>(treeList.rows.size()), LVSICF_NOSCROLL);
         }

@@ -6,6 +6,7 @@
 #include "bench/log_generator.h"
 #include "res/resource.h"
 #include "tests/win/gui_support.h"
+#include "win/dpi.h"
 #include "win/handles.h"
 
 #include <commctrl.h>
@@ -336,11 +337,14 @@ int Height(const RECT& r) {
     return r.bottom - r.top;
 }
 
-// How many pixels of a window's area on the screen are near black.
+// How many pixels of a child's area, as the top-level window shows it, are near black. Read from
+// the top-level window's own surface: what its children last painted there, not a fresh picture.
 int DarkPixelsOnScreen(HWND window, RECT area) {
-    ::MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&area), 2);
-    win::WindowDc screen(nullptr);
-    const guitest::Pixels pixels = guitest::Pixels::OfDc(screen.Get(), area);
+    const HWND top = ::GetAncestor(window, GA_ROOT);
+    ::MapWindowPoints(window, top, reinterpret_cast<POINT*>(&area), 2);
+    const HDC dc = ::GetDC(top);
+    const guitest::Pixels pixels = guitest::Pixels::OfDc(dc, area);
+    ::ReleaseDC(top, dc);
     int dark = 0;
     for (int y = 0; y < pixels.Height(); ++y) {
         for (int x = 0; x < pixels.Width(); ++x) {
@@ -445,6 +449,146 @@ TEST(MainWindowLayout, TheWindowHasAMinimumSizeThatKeepsBothListsAndTheHeaders) 
         ::GetClientRect(run.tree, &client);
         EXPECT_LE(run.Label(0).bottom, client.bottom);
     }
+}
+
+}  // namespace
+
+namespace {
+
+constexpr char kHighDpiChild[] = "VANTREL_HIGH_DPI_CHILD";
+
+// The window, frame included, as it shows itself (its own surface; the screen DC reads black here).
+void KeepWindowPicture(HWND window, const char* name) {
+    RECT outer{};
+    ::GetWindowRect(window, &outer);
+    const HDC dc = ::GetWindowDC(window);
+    guitest::Pixels::OfDc(dc, RECT{0, 0, outer.right - outer.left, outer.bottom - outer.top})
+        .Keep(name);
+    ::ReleaseDC(window, dc);
+}
+
+std::string SampleLog() {
+    char source[MAX_PATH] = {};
+    ::GetEnvironmentVariableA("VANTREL_SOURCE_DIR", source, sizeof(source));
+    return std::string(source) + "\\samples\\sample.log";
+}
+
+// The icon of a row as the list draws it, against the same icon drawn by the system on the row's
+// background: how many pixels differ.
+int IconPixelsDrawnOtherwise(MainWindowRun& run, int row) {
+    HIMAGELIST images = nullptr;
+    run.Call([&](CVantrelDlg& d) { images = d.treeList.smallImageList; });
+    const ProcessRow shown = run.Rows()[static_cast<std::size_t>(row)];
+    int cx = 0;
+    int cy = 0;
+    ::ImageList_GetIconSize(images, &cx, &cy);
+    const RECT label = run.Label(row);
+    const guitest::Pixels list = guitest::Pixels::OfWindow(run.tree);
+    const int left = label.left + win::Scale(2, win::WindowDpi(run.window));
+    const int top = label.top + (label.bottom - label.top - cy) / 2;
+    const COLORREF back = list.At(label.right - 3, label.top + 1);
+
+    HDC screen = ::GetDC(nullptr);
+    HDC dc = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, cx, cy);
+    ::ReleaseDC(nullptr, screen);
+    HGDIOBJ old = ::SelectObject(dc, bitmap);
+    HBRUSH brush = ::CreateSolidBrush(back);
+    const RECT all{0, 0, cx, cy};
+    ::FillRect(dc, &all, brush);
+    ::DeleteObject(brush);
+    ::ImageList_DrawEx(images, shown.iconIndex, dc, 0, 0, cx, cy, CLR_NONE, CLR_NONE,
+                       ILD_TRANSPARENT);
+    const guitest::Pixels reference = guitest::Pixels::OfDc(dc, all);
+    ::SelectObject(dc, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(dc);
+
+    int differing = 0;
+    for (int y = 0; y < cy; ++y) {
+        for (int x = 0; x < cx; ++x) {
+            differing += list.At(left + x, top + y) != reference.At(x, y) ? 1 : 0;
+        }
+    }
+    return differing;
+}
+
+// Run by MainWindowStart.At144Dpi in a child process that Wine starts at 144 DPI.
+TEST(HighDpiScreen, EverySizeGrowsByHalfAndIconsAreWhole) {
+    if (::GetEnvironmentVariableA(kHighDpiChild, nullptr, 0) == 0) {
+        GTEST_SKIP() << "runs in the child process of MainWindowStart.At144Dpi";
+    }
+    {
+        win::WindowDc screen(nullptr);
+        ASSERT_EQ(::GetDeviceCaps(screen.Get(), LOGPIXELSY), 144);
+    }
+    MainWindowRun run;
+    ASSERT_TRUE(run.DropAndWait(SampleLog()));
+    ASSERT_EQ(run.ItemCount(run.tree), 5);
+    const HWND splitter = ::GetDlgItem(run.window, IDC_SPLITTER);
+    EXPECT_EQ(Height(run.Label(0)), 36);
+    EXPECT_EQ(Height(PlaceOf(run.status)), 30);
+    EXPECT_EQ(Height(PlaceOf(splitter)), 8);
+    EXPECT_EQ(ColumnWidth(run.behaviors, 0), 180);
+    HIMAGELIST images = nullptr;
+    run.Call([&](CVantrelDlg& d) { images = d.treeList.smallImageList; });
+    int cx = 0;
+    int cy = 0;
+    ::ImageList_GetIconSize(images, &cx, &cy);
+    EXPECT_EQ(cx, ::GetSystemMetrics(SM_CXSMICON));
+    EXPECT_GT(cx, 16);
+    EXPECT_EQ(IconPixelsDrawnOtherwise(run, 4), 0);
+    KeepWindowPicture(run.window, "main_144dpi");
+}
+
+TEST(MainWindowStart, At144Dpi) {
+    // Wine takes a process's DPI from this value when the process starts.
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0,
+                                KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    DWORD before = 0;
+    DWORD size = sizeof(before);
+    const bool hadValue = ::RegQueryValueExA(key, "LogPixels", nullptr, nullptr,
+                                             reinterpret_cast<BYTE*>(&before), &size) == 0;
+    const DWORD dpi = 144;
+    ::RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                     sizeof(dpi));
+
+    char self[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, self, sizeof(self));
+    std::string command = std::string("\"") + self +
+                          "\" --gtest_filter=HighDpiScreen.EverySizeGrowsByHalfAndIconsAreWhole";
+    STARTUPINFOA start{};
+    start.cb = sizeof(start);
+    PROCESS_INFORMATION child{};
+    ::SetEnvironmentVariableA(kHighDpiChild, "1");
+    const BOOL created = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0,
+                                          nullptr, nullptr, &start, &child);
+    ::SetEnvironmentVariableA(kHighDpiChild, nullptr);
+    DWORD exitCode = 1;
+    if (created) {
+        EXPECT_EQ(::WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
+        ::GetExitCodeProcess(child.hProcess, &exitCode);
+        ::CloseHandle(child.hThread);
+        ::CloseHandle(child.hProcess);
+    }
+    if (hadValue) {
+        ::RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&before),
+                         sizeof(before));
+    } else {
+        ::RegDeleteValueA(key, "LogPixels");
+    }
+    ::RegCloseKey(key);
+    ASSERT_TRUE(created);
+    EXPECT_EQ(exitCode, 0u) << "the run at 144 DPI failed";
+
+    // The same window at 96 DPI, for comparison.
+    MainWindowRun run;
+    ASSERT_TRUE(run.DropAndWait(SampleLog()));
+    EXPECT_EQ(Height(run.Label(0)), 24);
+    EXPECT_EQ(IconPixelsDrawnOtherwise(run, 4), 0);
+    KeepWindowPicture(run.window, "main_96dpi");
 }
 
 }  // namespace

@@ -11,6 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <objbase.h>
+
+#include <atomic>
+#include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -425,6 +430,56 @@ TEST(DeepRows, ACutCellShowsItsWholeTextInATooltip) {
             EXPECT_EQ(VisibleTip(run).window, nullptr);
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ShellCalls, IconsAreLookedUpOnAComThreadWithoutTheAnalyzersLock) {
+    struct Seen {
+        int calls = 0;
+        int underLock = 0;
+        int withoutCom = 0;
+    };
+    auto seen = std::make_shared<Seen>();
+    auto dialog = std::make_shared<std::atomic<CVantrelDlg*>>(nullptr);
+    MainWindowSeams seams = MainWindowRun::TestSeams();
+    seams.iconLookup = [seen, dialog](const std::string&) {
+        ++seen->calls;
+        if (CVantrelDlg* d = dialog->load()) {
+            // Another thread gets the lock at once unless this thread holds it.
+            bool free = false;
+            for (int attempt = 0; attempt < 5 && !free; ++attempt) {
+                free = std::async(std::launch::async, [d] {
+                           if (!d->analyzer.lock.try_lock()) {
+                               return false;
+                           }
+                           d->analyzer.lock.unlock();
+                           return true;
+                       }).get();
+            }
+            seen->underLock += free ? 0 : 1;
+        }
+        // S_OK would mean the thread had no apartment until now.
+        const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        if (SUCCEEDED(com)) {
+            ::CoUninitialize();
+        }
+        seen->withoutCom += com == S_OK ? 1 : 0;
+        return 0;
+    };
+    MainWindowRun run(std::move(seams));
+    run.Call([&](CVantrelDlg& d) { dialog->store(&d); });
+    // Four file types, four lookups; then a fold and an unfold that bring a new type back.
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile(
+        "types.log", ProLine(1, 0, 101, "C:\\R1.exe") + ProLine(2, 1, 102, "C:\\R2.com") +
+                         ProLine(3, 0, 103, "C:\\R3.scr") + ProLine(4, 2, 104, "C:\\R4.bat"))));
+    EXPECT_EQ(run.ItemCount(run.tree), 4);
+    run.Call([](CVantrelDlg&) {});
+    EXPECT_EQ(seen->calls, 4);
+    EXPECT_EQ(seen->underLock, 0);
+    EXPECT_EQ(seen->withoutCom, 0);
 }
 
 }  // namespace
