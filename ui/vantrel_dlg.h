@@ -14,7 +14,9 @@
 #include "tools/find_process.h"
 #include "ui/status_bar.h"
 #include "ui/tree_rows.h"
+#include "ui/com_apartment.h"
 #include "win/dialog.h"
+#include "win/dpi.h"
 #include "win/handles.h"
 
 #include <shellapi.h>
@@ -24,6 +26,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // Sent by the refresh thread when a read pass has reached the end of the log.
 inline constexpr UINT WM_REFRESH_TREE = WM_USER + 193;
@@ -37,6 +40,9 @@ struct MainWindowSeams {
     AnalyzerSeams analyzer;
     // Starts the file browser with a command line; returns what WinExec returns.
     std::function<UINT(const std::string& commandLine)> launch;
+    // The system-image-list index of a file type's icon; called on the user-interface thread,
+    // never with the analyzer's lock held.
+    IconIndexCache::Lookup iconLookup;
 };
 
 class CVantrelDlg : public win::Dialog, public ProcessSearch {
@@ -46,6 +52,8 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     explicit CVantrelDlg(MainWindowSeams seams = {});
     ~CVantrelDlg() override;
 
+    // First of all members: the shell calls of the controls' construction need it.
+    ComApartment com;
     HICON icon = nullptr;
     // Held while the rows are edited; the user-interface thread's only, taken before
     // analyzer.lock.
@@ -69,13 +77,23 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     // How many rebuilds have finished; for whoever waits for one from another thread.
     std::atomic<int> rebuildCount{0};
 
+    // The DPI of the window's monitor; every pixel size of the layout is scaled to it.
+    int dpi = win::kDesignDpi;
+    // Where the splitter lies: its top as a share of the height the two lists share. Negative
+    // until the window has its first size, which puts the splitter at its default place.
+    double splitterShare = -1.0;
+    // The least height of each list: its header and three rows.
+    int MinPaneHeight() const;
+    // A length of `pixels` at 96 DPI, at the window's DPI.
+    int Px(int pixels) const { return win::Scale(pixels, dpi); }
+
     // --- The process tree (vantrel_dlg_tree.cpp).
 
     // Replaces all rows by the store's tree, unfolded; the rows that were selected, the focus row
     // and the topmost visible row are kept by process id where their processes are still shown.
     LRESULT RebuildTree();
     // Inserts at `index` the rows of `list` and all their descendants, unfolded; returns how many.
-    // Needs analyzer.lock.
+    // Needs analyzer.lock, and then looks the icons up with it held: RebuildTree does not.
     int32_t AppendSubtreeRows(int index, const ProcessList& list);
 
     // --- Commands (vantrel_dlg_commands.cpp).
@@ -108,6 +126,11 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void SetUpBehaviorList();
     void SetUpStatusBar();
     void Layout(int cx, int cy);
+    // Takes the splitter's place after a drag as its new share, kept inside the lists' minimums.
+    void OnSplitterMoved();
+    void OnGetMinMaxInfo(MINMAXINFO& info) const;
+    // Scales every pixel size to `newDpi`: fonts, rows, columns, the layout.
+    void ApplyDpi(int newDpi);
     void PaintMinimised();
 
     // The process tree.
@@ -137,11 +160,23 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void CopyProcessMd5();
     void OpenImageFolder();
     void ShowMessage(const char* text);
+    void ShowMessage(const std::wstring& text);
     void ShowFindDialog();
     void ShowHashTool();
 
+    // Fills in the icons of rows [first, last) that were made under the analyzer's lock, with
+    // the first path of each type they need in `paths`.
+    void ResolveIcons(std::size_t first, std::size_t last, const std::vector<std::string>& paths);
+
     std::function<UINT(const std::string&)> launch_;
     IconIndexCache icons_;
+    // The lists' font at the window's DPI, once the DPI differs from the one it was created at.
+    win::Font listFont_;
+    int fontDpi_ = win::kDesignDpi;
+    // Passes ended since the program started, and at the last drop: the status says the analysis
+    // is complete only once a pass of the dropped file has ended.
+    int passesEnded_ = 0;
+    int passesAtDrop_ = 0;
     // The window the refresh thread sends to: set once the window exists, cleared when it closes.
     std::atomic<HWND> refreshTarget_{nullptr};
 };
