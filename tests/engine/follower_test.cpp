@@ -10,6 +10,10 @@
 #include <random>
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "engine/log_analyzer.h"
 #include "tests/engine/store_dump.h"
 
@@ -517,4 +521,87 @@ TEST(Follower, OnceTheCapIsReachedLaterPassesReadNothing) {
         EXPECT_FALSE(analyzer.doneEvent.IsSet());
         EXPECT_EQ(analyzer.Counts().lines, 1u);
     }
+}
+
+namespace {
+
+class ThrowingSigner final : public SignerLookup {
+  public:
+    int GetFileSignerName(const wchar_t*, char*) override { throw std::bad_alloc(); }
+};
+
+}  // namespace
+
+TEST(Follower, AFailedPassKeepsTheStoreAndEndsReadingThatFile) {
+    // Out of memory while reading, and while parsing (asking for a module's signer).
+    const struct {
+        const char* what;
+        bool inRead;
+    } cases[] = {{"read", true}, {"parse", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto files = std::make_shared<FakeFiles>();
+        auto file = std::make_shared<FakeFile>();
+        const std::string lines = ProLine(1, 0) + "[FILE_READ]|t|x|1|" + std::string(3000, 'f') +
+                                  "|h\r\n[MOD]|t|x|1|C:\\m.dll/1/2/md5|h\r\n";
+        file->size = 8 * kChunkSize;
+        file->pattern = lines;
+        if (c.inRead) {
+            file->onRead = [&file] {
+                if (file->reads == 2) {
+                    throw std::bad_alloc();
+                }
+            };
+        }
+        files->files["a.log"] = file;
+        AnalyzerSeams seams = FastSeams(files);
+        if (!c.inRead) {
+            seams.signer = std::make_shared<ThrowingSigner>();
+        }
+        LogAnalyzer analyzer(seams);
+        analyzer.SetLogPath("a.log");
+        Pass(analyzer);
+        std::string detail;
+        EXPECT_EQ(analyzer.Problem(&detail), LogAnalyzer::LogProblem::ReadFailed);
+        EXPECT_NE(detail.find("alloc"), std::string::npos) << detail;
+        EXPECT_GE(BehaviorsOf(analyzer, 1), c.inRead ? 2u : 1u);
+        EXPECT_TRUE(analyzer.doneEvent.IsSet());
+        const int reads = file->reads;
+        Pass(analyzer);
+        EXPECT_EQ(file->reads, reads);
+
+        // Another file is read as usual.
+        files->files["b.log"] = std::make_shared<FakeFile>();
+        analyzer.SetLogPath("b.log");
+        EXPECT_EQ(analyzer.Problem(), LogAnalyzer::LogProblem::None);
+    }
+}
+
+TEST(Follower, OnlyARegularFileIsRead) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() /
+        ("vantrel_" + std::to_string(std::random_device{}()) + "_special");
+    std::filesystem::create_directory(folder);
+#ifdef _WIN32
+    const std::string paths[] = {folder.string(), "NUL"};
+#else
+    // Opening a FIFO for reading waits for a writer; there is none.
+    const std::string fifo = (folder / "fifo.log").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string paths[] = {fifo, folder.string(), "/dev/null", "/dev/zero"};
+#endif
+    LogAnalyzer analyzer(FastSeams());
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        analyzer.doneEvent.Reset();
+        analyzer.SetLogPath(path);
+        Pass(analyzer);  // returns: nothing waits for a writer
+        EXPECT_EQ(analyzer.Problem(), LogAnalyzer::LogProblem::NotRegularFile);
+        EXPECT_FALSE(analyzer.doneEvent.IsSet());
+    }
+    // A missing file is no such problem: it may yet appear.
+    analyzer.SetLogPath((folder / "missing.log").string());
+    Pass(analyzer);
+    EXPECT_EQ(analyzer.Problem(), LogAnalyzer::LogProblem::None);
+    std::filesystem::remove_all(folder);
 }
