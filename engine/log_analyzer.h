@@ -93,6 +93,8 @@ class LogAnalyzer {
     // Blocks until the wake with `ticket` has been handled, whether or not it found anything to
     // read. False when the analyzer stopped first.
     bool WaitForWake(uint64_t ticket);
+    // Whether the wake with `ticket` has been handled, without waiting.
+    bool WakeHandled(uint64_t ticket);
 
     // Why the followed file is not read (any more). The store keeps what was read before.
     enum class LogProblem {

@@ -70,6 +70,11 @@ bool LogAnalyzer::WaitForWake(uint64_t ticket) {
     return wakesHandled_ >= ticket;
 }
 
+bool LogAnalyzer::WakeHandled(uint64_t ticket) {
+    std::lock_guard guard(wakeMutex_);
+    return wakesHandled_ >= ticket;
+}
+
 void LogAnalyzer::FollowLoop() {
     while (!stopRequested) {
         wakeEvent.Wait();

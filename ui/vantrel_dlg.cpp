@@ -282,6 +282,7 @@ win::MessageWindow::Result CVantrelDlg::OnPaint() {
 
 win::MessageWindow::Result CVantrelDlg::OnDestroy() {
     ::KillTimer(hwnd_, kProgressTimer);
+    ::KillTimer(hwnd_, kHeldLineTimer);
     StopRefreshThread();
     return {};
 }
@@ -332,8 +333,11 @@ win::MessageWindow::Result CVantrelDlg::OnMessage(UINT message, WPARAM wParam, L
             return {};
         case WM_QUERYDRAGICON:
             return reinterpret_cast<LRESULT>(icon);
-        case WM_REFRESH_TREE:
-            return RebuildTree();
+        case WM_REFRESH_TREE: {
+            const LRESULT result = RebuildTree();
+            ArmHeldLineWake();
+            return result;
+        }
         case WM_DROPFILES:
             OnDropFiles(reinterpret_cast<HDROP>(wParam));
             return 0;

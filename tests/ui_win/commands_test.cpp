@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -121,18 +123,26 @@ TEST(Drop, FoldersMissingAndBinaryFilesLeaveAWorkingWindow) {
     for (int i = 0; i < 200000; ++i) {
         binary += static_cast<char>((i * 7919) % 256);
     }
-    const std::string inputs[] = {
-        uitest::TempFolder(),
-        uitest::TempFolder() + "\\no-such.log",
-        uitest::WriteFile("binary.bin", binary),
+    // A folder is refused with a word in the status pane; the others read as what they hold.
+    const struct {
+        std::string path;
+        bool refused;
+    } inputs[] = {
+        {uitest::TempFolder(), true},
+        {uitest::TempFolder() + "\\no-such.log", false},
+        {uitest::WriteFile("binary.bin", binary), false},
     };
-    for (const std::string& input : inputs) {
+    for (const auto& [input, refused] : inputs) {
         SCOPED_TRACE(input);
         run.Drop({input});
         EXPECT_TRUE(WaitUntil([&] { return LogPath(run) == input; }, 3000));
         EXPECT_TRUE(WaitUntil(
-            [&] {
-                return run.Pane(1).rfind("正在分析数据(", 0) == 0 || run.Pane(1) == "数据分析完成!";
+            [&, refused = refused] {
+                const std::string pane = run.Pane(1);
+                if (refused) {
+                    return pane == "日志不是普通文件，无法读取!";
+                }
+                return pane.rfind("正在分析数据(", 0) == 0 || pane == "数据分析完成!";
             },
             3000));
         EXPECT_EQ(run.ItemCount(run.tree), 0);
@@ -165,6 +175,49 @@ TEST(Progress, TwoDecimalsEverySecondUntilTheWholeFileIsRead) {
     run.Call([&](CVantrelDlg& d) { d.analyzer.progress = 12.0; });
     ::Sleep(1500);
     EXPECT_EQ(run.Pane(1), "数据分析完成!");
+}
+
+TEST(Progress, AFinishedLogsLastLineWithoutLineEndArrivesWithoutAnotherF5) {
+    // The last line has no CR LF: the pass holds it back for its writer, and the window wakes the
+    // analyzer once more by itself when the file has stayed quiet long enough.
+    MainWindowSeams seams = MainWindowRun::TestSeams();
+    seams.analyzer.heldLineQuietTime = std::chrono::milliseconds(300);
+    MainWindowRun run(std::move(seams));
+    std::string log = ThreeProcessLog() + ProLine(4, 0, 104, "C:\\last.exe");
+    log.resize(log.size() - 2);
+    run.Drop({uitest::WriteFile("no-last-crlf.log", log)});
+    EXPECT_TRUE(WaitUntil([&] { return run.ItemCount(run.tree) == 4; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return run.Pane(1) == "数据分析完成!"; }, 3000));
+    EXPECT_EQ(run.Pane(0), "4");
+}
+
+TEST(Progress, ALogThatCannotBeReadFurtherSaysSo) {
+    // A log whose reading runs out of memory: the program goes on, and says so.
+    class FailingFiles final : public LogFileSource {
+      public:
+        std::unique_ptr<LogFileReader> Open(const std::string&) override {
+            return std::make_unique<Reader>();
+        }
+
+      private:
+        class Reader final : public LogFileReader {
+          public:
+            bool Size(uint64_t& size) override {
+                size = 1000;
+                return true;
+            }
+            bool Seek(uint64_t) override { return true; }
+            std::size_t Read(char*, std::size_t) override { throw std::bad_alloc(); }
+        };
+    };
+    MainWindowSeams seams = MainWindowRun::TestSeams();
+    seams.analyzer.files = std::make_shared<FailingFiles>();
+    MainWindowRun run(std::move(seams));
+    run.Drop({uitest::TempFolder() + "\\huge.log"});
+    EXPECT_TRUE(
+        WaitUntil([&] { return run.Pane(1) == "日志无法继续读取，已读取的数据保留!"; }, 3000));
+    EXPECT_TRUE(run.Running());
+    EXPECT_TRUE(run.NoBox());
 }
 
 TEST(Refresh, F5AndTheCommandReadWhatWasAppendedWithoutTouchingTheProgressPane) {
