@@ -132,12 +132,14 @@ TEST(Drop, FoldersMissingAndBinaryFilesLeaveAWorkingWindow) {
         {uitest::TempFolder() + "\\no-such.log", false},
         {uitest::WriteFile("binary.bin", binary), false},
     };
-    for (const auto& [input, refused] : inputs) {
+    for (const auto& item : inputs) {
+        const std::string& input = item.path;
+        const bool refused = item.refused;
         SCOPED_TRACE(input);
         run.Drop({input});
         EXPECT_TRUE(WaitUntil([&] { return LogPath(run) == input; }, 3000));
         EXPECT_TRUE(WaitUntil(
-            [&, refused = refused] {
+            [&] {
                 const std::string pane = run.Pane(1);
                 if (refused) {
                     return pane == "日志不是普通文件，无法读取!";
