@@ -218,6 +218,7 @@ TEST(Progress, ALogThatCannotBeReadFurtherSaysSo) {
     run.Drop({uitest::TempFolder() + "\\huge.log"});
     EXPECT_TRUE(
         WaitUntil([&] { return run.Pane(1) == "日志无法继续读取，已读取的数据保留!"; }, 3000));
+    uitest::KeepScreenshot(run.window, "log_not_read_further");
     EXPECT_TRUE(run.Running());
     EXPECT_TRUE(run.NoBox());
 }
