@@ -84,6 +84,20 @@ class SegmentedArray {
         *next_++ = value;
         ++size_;
     }
+    // Removes the element at `i`, moving those after it one place down.
+    void erase(std::size_t i) {
+        for (; i + 1 < size_; ++i) {
+            (*this)[i] = (*this)[i + 1];
+        }
+        if (next_ == blocks_.back().get()) {
+            // The last block is empty: the end moves back to the full block before it.
+            blocks_.pop_back();
+            limit_ = blocks_.back().get() + (blocks_.size() == 1 ? firstCapacity_ : kBlock);
+            next_ = limit_;
+        }
+        --next_;
+        --size_;
+    }
     void clear() {
         blocks_.clear();
         size_ = 0;

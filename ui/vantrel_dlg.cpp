@@ -397,6 +397,7 @@ win::MessageWindow::Result CVantrelDlg::OnPaint() {
 
 win::MessageWindow::Result CVantrelDlg::OnDestroy() {
     ::KillTimer(hwnd_, kProgressTimer);
+    ::KillTimer(hwnd_, kHeldLineTimer);
     StopRefreshThread();
     return {};
 }
@@ -447,9 +448,12 @@ win::MessageWindow::Result CVantrelDlg::OnMessage(UINT message, WPARAM wParam, L
             return {};
         case WM_QUERYDRAGICON:
             return reinterpret_cast<LRESULT>(icon);
-        case WM_REFRESH_TREE:
+        case WM_REFRESH_TREE: {
             ++passesEnded_;
-            return RebuildTree();
+            const LRESULT result = RebuildTree();
+            ArmHeldLineWake();
+            return result;
+        }
         case WM_DROPFILES:
             OnDropFiles(reinterpret_cast<HDROP>(wParam));
             return 0;

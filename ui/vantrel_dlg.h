@@ -34,6 +34,9 @@ inline constexpr UINT WM_REFRESH_TREE = WM_USER + 193;
 inline constexpr UINT WM_SHOW_FIND = WM_USER + 194;
 // The one-second progress timer that runs from a drop until the pass is complete.
 inline constexpr UINT_PTR kProgressTimer = 1001;
+// Wakes the analyzer once more when a pass held the log's last line back for its writer, once the
+// file has been quiet long enough for the line to count as finished.
+inline constexpr UINT_PTR kHeldLineTimer = 1002;
 
 // What the main window asks of its surroundings; an empty member means the real thing.
 struct MainWindowSeams {
@@ -73,6 +76,10 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     win::Window behaviorList;
     // The sort toggle of list 1001, shared by all its columns and all processes.
     int32_t sortAscending = 0;
+
+    // The wake the window made by itself for a held last line since the last drop or refresh
+    // (0: none yet).
+    uint64_t heldLineWake_ = 0;
 
     // How many rebuilds have finished; for whoever waits for one from another thread.
     std::atomic<int> rebuildCount{0};
@@ -161,6 +168,11 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void OpenImageFolder();
     void ShowMessage(const char* text);
     void ShowMessage(const std::wstring& text);
+    // After a pass: arms kHeldLineTimer if the pass held the last line back and this drop or
+    // refresh has not woken the analyzer for it yet.
+    void ArmHeldLineWake();
+    // True while the held last line is still to come: the self-wake is armed or not yet handled.
+    bool HeldLineToCome();
     void ShowFindDialog();
     void ShowHashTool();
 

@@ -97,16 +97,54 @@ void CVantrelDlg::OpenLog(const std::string& path) {
     if (statusBar) {
         statusBar.SetPaneText(1, "正在分析数据(0.00)...");
     }
+    heldLineWake_ = 0;
     analyzer.Wake();
     ::SetTimer(hwnd_, kProgressTimer, kProgressPeriodMs, nullptr);
 }
 
 void CVantrelDlg::Refresh() {
+    heldLineWake_ = 0;
     analyzer.Wake();
 }
 
+void CVantrelDlg::ArmHeldLineWake() {
+    if (heldLineWake_ != 0 || hwnd_ == nullptr) {
+        return;
+    }
+    if (const auto wait = analyzer.HeldLineWait()) {
+        // A finished log whose last line has no CR LF would otherwise miss that line until the
+        // analyst pressed F5 again. Once per drop or refresh: a log that keeps growing is still
+        // read only when asked.
+        ::SetTimer(hwnd_, kHeldLineTimer, static_cast<UINT>(wait->count()) + 50, nullptr);
+    }
+}
+
+bool CVantrelDlg::HeldLineToCome() {
+    if (heldLineWake_ != 0) {
+        return !analyzer.WakeHandled(heldLineWake_);
+    }
+    return analyzer.HeldLineWait().has_value();
+}
+
 win::MessageWindow::Result CVantrelDlg::OnTimer(UINT_PTR id) {
+    if (id == kHeldLineTimer) {
+        ::KillTimer(hwnd_, kHeldLineTimer);
+        if (heldLineWake_ == 0 && analyzer.HeldLineWait().has_value()) {
+            heldLineWake_ = analyzer.Wake();
+        }
+        return {};
+    }
     if (id != kProgressTimer) {
+        return {};
+    }
+    if (const LogAnalyzer::LogProblem problem = analyzer.Problem();
+        problem != LogAnalyzer::LogProblem::None) {
+        ::KillTimer(hwnd_, kProgressTimer);
+        if (statusBar) {
+            statusBar.SetPaneText(1, problem == LogAnalyzer::LogProblem::NotRegularFile
+                                         ? "日志不是普通文件，无法读取!"
+                                         : "日志无法继续读取，已读取的数据保留!");
+        }
         return {};
     }
     // Complete only once a pass of this file has ended, or there is nothing in it to read.
@@ -130,7 +168,7 @@ win::MessageWindow::Result CVantrelDlg::OnTimer(UINT_PTR id) {
     if (statusBar) {
         statusBar.SetPaneText(1, text);
     }
-    if ((passEnded && progress >= 100.0) || nothingToRead) {
+    if (((passEnded && progress >= 100.0) || nothingToRead) && !HeldLineToCome()) {
         ::KillTimer(hwnd_, kProgressTimer);
         if (statusBar) {
             statusBar.SetPaneText(1, "数据分析完成!");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <thread>
@@ -182,4 +183,27 @@ TEST_F(StoreTest, IdsOfAnySizeAreFound) {
     EXPECT_EQ(analyzer.FindProcess(4000000001u, analyzer.roots), nullptr);
     EXPECT_EQ(analyzer.FindProcess(149999, analyzer.roots)->id, 149999u);
     EXPECT_EQ(analyzer.FindProcess(150000, analyzer.roots), nullptr);
+}
+
+TEST(SegmentedArrayTest, EraseKeepsTheOrderAcrossBlocks) {
+    // Sizes around the first block's growth and the boundary between whole blocks.
+    for (const std::size_t size : {1u, 4u, 5u, 1024u, 1025u, 2048u, 2049u}) {
+        for (const std::size_t at : {std::size_t{0}, size / 2, size - 1}) {
+            SegmentedArray<int> array;
+            std::vector<int> model;
+            for (std::size_t i = 0; i < size; ++i) {
+                array.push_back(static_cast<int>(i));
+                model.push_back(static_cast<int>(i));
+            }
+            array.erase(at);
+            model.erase(model.begin() + static_cast<std::ptrdiff_t>(at));
+            // Growing again after the erase reuses the room it left.
+            for (int i = 0; i < 3; ++i) {
+                array.push_back(-i);
+                model.push_back(-i);
+            }
+            ASSERT_EQ(array.size(), model.size()) << size << " " << at;
+            EXPECT_TRUE(std::equal(model.begin(), model.end(), array.begin())) << size << " " << at;
+        }
+    }
 }

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -275,6 +276,50 @@ TEST(Dialogs, TheFeatureCodeFindAndAboutWindowsOpenCentredOnTheMainWindow) {
         ::PostMessageA(dialog, WM_CLOSE, 0, 0);
         EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }, 3000));
     }
+}
+
+TEST(Progress, AFinishedLogsLastLineWithoutLineEndArrivesWithoutAnotherF5) {
+    // The last line has no CR LF: the pass holds it back for its writer, and the window wakes the
+    // analyzer once more by itself when the file has stayed quiet long enough.
+    MainWindowSeams seams = MainWindowRun::TestSeams();
+    seams.analyzer.heldLineQuietTime = std::chrono::milliseconds(300);
+    MainWindowRun run(std::move(seams));
+    std::string log = ThreeProcessLog() + ProLine(4, 0, 104, "C:\\last.exe");
+    log.resize(log.size() - 2);
+    run.Drop({uitest::WriteFile("no-last-crlf.log", log)});
+    EXPECT_TRUE(WaitUntil([&] { return run.ItemCount(run.tree) == 4; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return run.Pane(1) == "数据分析完成!"; }, 3000));
+    EXPECT_EQ(run.Pane(0), "4");
+}
+
+TEST(Progress, ALogThatCannotBeReadFurtherSaysSo) {
+    // A log whose reading runs out of memory: the program goes on, and says so.
+    class FailingFiles final : public LogFileSource {
+      public:
+        std::unique_ptr<LogFileReader> Open(const std::string&) override {
+            return std::make_unique<Reader>();
+        }
+
+      private:
+        class Reader final : public LogFileReader {
+          public:
+            bool Size(uint64_t& size) override {
+                size = 1000;
+                return true;
+            }
+            bool Seek(uint64_t) override { return true; }
+            std::size_t Read(char*, std::size_t) override { throw std::bad_alloc(); }
+        };
+    };
+    MainWindowSeams seams = MainWindowRun::TestSeams();
+    seams.analyzer.files = std::make_shared<FailingFiles>();
+    MainWindowRun run(std::move(seams));
+    run.Drop({uitest::WriteFile("huge.log", "x")});
+    EXPECT_TRUE(
+        WaitUntil([&] { return run.Pane(1) == "日志无法继续读取，已读取的数据保留!"; }, 3000));
+    uitest::KeepScreenshot(run.window, "log_not_read_further");
+    EXPECT_TRUE(run.Running());
+    EXPECT_TRUE(run.NoBox());
 }
 
 TEST(Refresh, F5AndTheCommandReadWhatWasAppendedWithoutTouchingTheProgressPane) {
