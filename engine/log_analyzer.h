@@ -31,6 +31,9 @@ struct AnalyzerSeams {
     std::shared_ptr<LogFileSource> files = nullptr;
     // The pause after every wake, which keeps passes at least this far apart.
     std::chrono::milliseconds throttle{1000};
+    // False keeps an unterminated last line held however long the file stays as it is, until
+    // SetFileComplete: for a reader that must never see a half-written line.
+    bool parseQuietHeldLine = true;
 };
 
 // Every read is one chunk; no pass reads beyond ReadCap (plus the chunk that crosses it).
@@ -83,6 +86,12 @@ class LogAnalyzer {
     void SetFileComplete(bool complete);
     // Asks for a pass (sets wakeEvent). Returns a ticket for WaitForWake.
     uint64_t Wake();
+    // A followed file that became shorter than what was read has been started anew by its writer.
+    // A pass that finds this reads no further and sets doneEvent; the store stays as it is until
+    // the owner, who may point into it, calls RestartLog. True from then until RestartLog.
+    bool LogRestarted();
+    // Clears the store and has the next pass read the file from its beginning.
+    void RestartLog();
     // Blocks until the wake with `ticket` has been handled, whether or not it found anything to
     // read. False when the analyzer stopped first.
     bool WaitForWake(uint64_t ticket);
@@ -185,6 +194,10 @@ class LogAnalyzer {
         std::chrono::steady_clock::time_point since;
     };
     HeldLine heldLine_;  // guarded by lock
+    // The generation in which a pass found the file shorter than what was read; 0 for none.
+    uint64_t restartedGeneration_ = 0;  // guarded by lock
+    // With `lock` held: notes a file shorter than `readOffset` (log_restart.cpp).
+    bool NoteShorterFile(uint64_t generation, uint64_t size);
 
     std::mutex wakeMutex_;
     std::condition_variable wakeHandled_;

@@ -100,14 +100,15 @@ void LogAnalyzer::RunPass() {
         return;
     }
     uint64_t size = 0;
-    if (!file->Size(size) || start >= size) {
+    if (!file->Size(size) || NoteShorterFile(generation, size) || start >= size) {
         return;  // nothing new: no pass, progress keeps its value, no signal
     }
     if (held.held && held.offset == start && size <= held.fileSize) {
         // Nothing new since a pass held the last line back. Once the file has stayed so for a
         // while, its writer has evidently finished the line without CR LF: parse it as it stands.
         const bool quiet =
-            complete || std::chrono::steady_clock::now() - held.since >= kHeldLineQuietTime;
+            complete || (seams_.parseQuietHeldLine &&
+                         std::chrono::steady_clock::now() - held.since >= kHeldLineQuietTime);
         if (quiet && start < kReadCap) {
             passGeneration_ = generation;
             ParseHeldLine(*file, start, size, generation);
