@@ -7,7 +7,7 @@ trap '_rc=$?; echo "${0##*/}: \"$BASH_COMMAND\" failed with exit code $_rc (line
 need=(cmake ninja-build g++ make pkg-config libgtest-dev libssl-dev
       mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
       wine wine64 xvfb xauth x11-utils imagemagick locales
-      openssl osslsigncode clang-format fonts-wqy-microhei clang-14 libclang-rt-14-dev)
+      openssl osslsigncode clang-format fonts-wqy-microhei clang-14 libclang-rt-14-dev python3)
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
