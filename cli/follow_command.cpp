@@ -87,7 +87,7 @@ class EventPrinter {
 
   private:
     struct Known {
-        std::string fields;  // the process's last event, as printed
+        std::string image;  // what the process's last event showed (AppendImage)
         std::size_t behaviors = 0;
     };
 
@@ -97,11 +97,9 @@ class EventPrinter {
         AppendJsonUtf8(scratch_, out);
     }
 
-    // The fields as `json` writes them, then the creator's id.
-    void AppendProcessFields(const ProcessRecord& p, const ProcessRecord* parent,
-                             std::string& out) {
-        out.append("\"id\":" + std::to_string(p.id) + ",\"pid\":" + std::to_string(p.pid) +
-                   ",\"ppid\":" + std::to_string(p.ppid) + ",\"state\":" + std::to_string(p.state));
+    // The texts of a process, in the order `json` writes them.
+    template <typename Visit>
+    static void ForEachText(const ProcessRecord& p, Visit&& visit) {
         const std::pair<const char*, std::string_view> texts[] = {
             {"name", p.name},
             {"imagePath", p.imagePath},
@@ -124,9 +122,32 @@ class EventPrinter {
             {"handling", p.handling},
         };
         for (const auto& [key, value] : texts) {
+            visit(key, value);
+        }
+    }
+
+    // What an event of the process shows, as stored bytes: compared every pass, so it is cheap
+    // to make, and the event is only written out when it differs.
+    static void AppendImage(const ProcessRecord& p, const ProcessRecord* parent, std::string& out) {
+        for (const uint32_t number :
+             {p.id, p.pid, p.ppid, p.state, parent ? parent->id : 0, parent ? 1u : 0u}) {
+            out.append(reinterpret_cast<const char*>(&number), sizeof(number));
+        }
+        ForEachText(p, [&](const char*, std::string_view value) {
+            out.append(value);
+            out.push_back('\0');
+        });
+    }
+
+    // The fields as `json` writes them, then the creator's id.
+    void AppendProcessFields(const ProcessRecord& p, const ProcessRecord* parent,
+                             std::string& out) {
+        out.append("\"id\":" + std::to_string(p.id) + ",\"pid\":" + std::to_string(p.pid) +
+                   ",\"ppid\":" + std::to_string(p.ppid) + ",\"state\":" + std::to_string(p.state));
+        ForEachText(p, [&](const char* key, std::string_view value) {
             out.append(",\"").append(key).append("\":");
             AppendText(value, out);
-        }
+        });
         out.append(",\"parentId\":");
         out.append(parent == nullptr ? "null" : std::to_string(parent->id));
     }
@@ -134,11 +155,13 @@ class EventPrinter {
     void AppendProcessChanges(const ProcessRecord& process, const ProcessRecord* parent,
                               std::string& out) {
         Known& known = known_[&process];
-        fields_.clear();
-        AppendProcessFields(process, parent, fields_);
-        if (fields_ != known.fields) {
-            out.append("{\"event\":\"process\",").append(fields_).append("}\n");
-            known.fields = fields_;
+        image_.clear();
+        AppendImage(process, parent, image_);
+        if (image_ != known.image) {
+            out.append("{\"event\":\"process\",");
+            AppendProcessFields(process, parent, out);
+            out.append("}\n");
+            known.image = image_;
         }
         const std::size_t count = process.behaviors.size();
         for (std::size_t i = known.behaviors; i < count; ++i) {
@@ -161,7 +184,7 @@ class EventPrinter {
 
     // By record: a record's address stays its own until the store is cleared.
     std::unordered_map<const ProcessRecord*, Known> known_;
-    std::string fields_;
+    std::string image_;
     std::string scratch_;
 };
 
