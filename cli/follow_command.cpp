@@ -188,13 +188,10 @@ class EventPrinter {
     std::string scratch_;
 };
 
-bool FileSize(const std::string& path, uint64_t& size) {
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0) {
-        return false;
-    }
-    size = static_cast<uint64_t>(status.st_size);
-    return true;
+// Through the analyzer's own file access: 64-bit sizes and code page 936 paths on every build.
+bool FileSize(LogFileSource& files, const std::string& path, uint64_t& size) {
+    const std::unique_ptr<LogFileReader> file = files.Open(path);
+    return file && file->Size(size);
 }
 
 // Why `path` cannot be followed, or empty when it can.
@@ -267,8 +264,10 @@ int RunFollowCommand(const CliArgs& args) {
         return kExitFailure;
     }
 
+    const std::shared_ptr<LogFileSource> files = MakePlatformLogFileSource();
     AnalyzerSeams seams;
     seams.drives = options.drives;
+    seams.files = files;
     seams.parseQuietHeldLine = false;
     LogAnalyzer analyzer(std::move(seams));
     analyzer.SetLogPath(options.logPath);
@@ -306,7 +305,7 @@ int RunFollowCommand(const CliArgs& args) {
             continue;
         }
         uint64_t size = lastSize;
-        FileSize(options.logPath, size);
+        FileSize(*files, options.logPath, size);
         const auto now = std::chrono::steady_clock::now();
         if (size != lastSize) {
             lastSize = size;
