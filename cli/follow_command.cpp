@@ -194,21 +194,17 @@ bool FileSize(LogFileSource& files, const std::string& path, uint64_t& size) {
     return file && file->Size(size);
 }
 
-// Why `path` cannot be followed, or empty when it can.
-std::string Unreadable(const std::string& path) {
+// Why `path` cannot be followed, or empty when it can. Opened as the analyzer opens it: a stat()
+// of a file beyond 2 GiB fails in the 32-bit program.
+std::string Unreadable(LogFileSource& files, const std::string& path) {
+    if (files.Open(path)) {
+        return {};
+    }
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) {
         return std::strerror(errno);
     }
-    if ((status.st_mode & S_IFMT) == S_IFDIR) {
-        return "is a directory";
-    }
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return std::strerror(errno);
-    }
-    std::fclose(file);
-    return {};
+    return (status.st_mode & S_IFMT) == S_IFDIR ? "is a directory" : "cannot be opened";
 }
 
 }  // namespace
@@ -259,12 +255,11 @@ int RunFollowCommand(const CliArgs& args) {
     if (parsed != kExitOk || helped) {
         return parsed;
     }
-    if (const std::string why = Unreadable(options.logPath); !why.empty()) {
+    const std::shared_ptr<LogFileSource> files = MakePlatformLogFileSource();
+    if (const std::string why = Unreadable(*files, options.logPath); !why.empty()) {
         PrintError(PathArgumentAsUtf8(options.logPath) + ": " + why);
         return kExitFailure;
     }
-
-    const std::shared_ptr<LogFileSource> files = MakePlatformLogFileSource();
     AnalyzerSeams seams;
     seams.drives = options.drives;
     seams.files = files;
