@@ -3,7 +3,7 @@
 string(REPLACE "." ";" parts "${VERSION}")
 list(APPEND parts 0 0 0)
 list(SUBLIST parts 0 4 parts)
-string(REPLACE ";" "," numbers "${parts}")
+string(REPLACE ";" ", " numbers "${parts}")
 foreach(program ${PROGRAMS})
     execute_process(COMMAND ${WINDRES} -i ${program} -O rc
         RESULT_VARIABLE code OUTPUT_VARIABLE rc ERROR_VARIABLE err)
