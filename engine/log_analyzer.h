@@ -45,6 +45,9 @@ struct AnalyzerSeams {
     uint64_t readCap = kReadCap;
     // The steady clock, for the age of the drive table; tests set their own so that none sleeps.
     DriveTableCache::Clock clock = nullptr;
+    // False keeps an unterminated last line held however long the file stays as it is, until
+    // SetFileComplete: for a reader that must never see a half-written line.
+    bool parseQuietHeldLine = true;
 };
 
 class LogAnalyzer {
@@ -95,6 +98,12 @@ class LogAnalyzer {
     bool StoppedAtReadCap();
     // Asks for a pass (sets wakeEvent). Returns a ticket for WaitForWake.
     uint64_t Wake();
+    // A followed file that became shorter than what was read has been started anew by its writer.
+    // A pass that finds this reads no further and sets doneEvent; the store stays as it is until
+    // the owner, who may point into it, calls RestartLog. True from then until RestartLog.
+    bool LogRestarted();
+    // Clears the store and has the next pass read the file from its beginning.
+    void RestartLog();
     // Blocks until the wake with `ticket` has been handled, whether or not it found anything to
     // read. False when the analyzer stopped first.
     bool WaitForWake(uint64_t ticket);
@@ -258,6 +267,13 @@ class LogAnalyzer {
     ProvisionalLine* recording_ = nullptr;          // the follower's, set while one is parsed
     LogProblem problem_ = LogProblem::None;         // guarded by lock
     std::string problemDetail_;                     // guarded by lock
+    // The generation in which a pass found the file shorter than what was read; 0 for none.
+    uint64_t restartedGeneration_ = 0;  // guarded by lock
+    // With `lock` held: notes a file shorter than `readOffset` (log_restart.cpp).
+    bool NoteShorterFile(uint64_t generation, uint64_t size);
+    // With `lock` held or not: clears the store and everything known of the followed file, so the
+    // next pass reads it from its beginning.
+    void ReadFromStart();
 
     std::mutex wakeMutex_;
     std::condition_variable wakeHandled_;

@@ -21,15 +21,22 @@ uint64_t NowMilliseconds() {
 void LogAnalyzer::SetLogPath(const std::string& path) {
     std::lock_guard guard(lock);
     if (!EqualsNoCaseMultibyte(path, logPath)) {
-        ClearProcesses();
-        readOffset = 0;
-        heldLine_ = {};
-        stoppedAtReadCap_ = false;
-        problem_ = LogProblem::None;
-        problemDetail_.clear();
-        ++generation_;
+        ReadFromStart();
     }
     logPath = path;
+}
+
+void LogAnalyzer::ReadFromStart() {
+    std::lock_guard guard(lock);
+    ClearProcesses();
+    readOffset = 0;
+    heldLine_ = {};
+    stoppedAtReadCap_ = false;
+    problem_ = LogProblem::None;
+    problemDetail_.clear();
+    // A new generation: a pass still reading what came before adds nothing to the cleared store
+    // and stores no position.
+    ++generation_;
 }
 
 void LogAnalyzer::SetFileComplete(bool complete) {
@@ -174,7 +181,7 @@ void LogAnalyzer::RunPass() {
         return;
     }
     uint64_t size = 0;
-    if (!file->Size(size) || start >= size) {
+    if (!file->Size(size) || NoteShorterFile(generation, size) || start >= size) {
         return;  // nothing new: no pass, progress keeps its value, no signal
     }
     if (provisionalLength && size <= start + *provisionalLength) {
@@ -198,7 +205,8 @@ void LogAnalyzer::RunPass() {
         // while, its writer has evidently finished the line without CR LF: parse it as it stands,
         // provisionally unless the file is known to be complete.
         const bool quiet =
-            complete || std::chrono::steady_clock::now() - held.since >= seams_.heldLineQuietTime;
+            complete || (seams_.parseQuietHeldLine &&
+                         std::chrono::steady_clock::now() - held.since >= seams_.heldLineQuietTime);
         if (quiet && start < seams_.readCap) {
             ParseHeldLine(*file, start, size, generation, takeHeldText(), !complete);
         }
