@@ -34,8 +34,12 @@ constexpr int kTreeColumnCount = static_cast<int>(std::size(kTreeColumns));
 // Room for the box and icon in front of column 0, on top of the columns' widths.
 constexpr int kTreeWidthExtra = 42;
 constexpr Column kBehaviorColumns[] = {{"时间", 120}, {"行为", 100}, {"处理", 80}, {"信息", 100}};
-// Column 3 of the behaviour list gets what the other three leave of the client width.
-constexpr int kBehaviorFixedWidth = 340;
+// The longest time a log writes (milliseconds included): the time column is made wide enough for it
+// in the list's own font, with the list's margins around the text.
+constexpr char kWidestTime[] = "2024-12-28 20:28:28.888";
+constexpr int kCellMargins = 16;
+// Room for the vertical scroll bar and the borders next to the three fixed columns.
+constexpr int kBehaviorSpare = 40;
 
 class CAboutDlg : public win::Dialog {
   public:
@@ -199,11 +203,19 @@ void CVantrelDlg::SetUpBehaviorList() {
     if (list == nullptr) {
         return;
     }
+    const int timeWidth = static_cast<int>(behaviorList.Send(
+                              LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(kWidestTime))) +
+                          kCellMargins;
+    behaviorFixedWidth_ = kBehaviorSpare;
     for (int i = 0; i < static_cast<int>(std::size(kBehaviorColumns)); ++i) {
         LVCOLUMNA column{};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
         column.fmt = LVCFMT_LEFT;
-        column.cx = kBehaviorColumns[i].width;
+        column.cx =
+            i == 0 ? std::max(kBehaviorColumns[i].width, timeWidth) : kBehaviorColumns[i].width;
+        if (i < 3) {
+            behaviorFixedWidth_ += column.cx;
+        }
         column.pszText = const_cast<char*>(kBehaviorColumns[i].title);
         behaviorList.Send(LVM_INSERTCOLUMNA, static_cast<WPARAM>(i),
                           reinterpret_cast<LPARAM>(&column));
@@ -244,7 +256,7 @@ void CVantrelDlg::Layout(int cx, int cy) {
         behaviorList.Move(1, cy - kLowerHeight, std::max(cx - 2, 0), kBehaviorListHeight, true);
         // A window narrower than the three fixed columns leaves the last one empty, not a
         // wrapped-around width of 65,000 pixels.
-        ListView_SetColumnWidth(behaviorList.Handle(), 3, std::max(cx - kBehaviorFixedWidth, 0));
+        ListView_SetColumnWidth(behaviorList.Handle(), 3, std::max(cx - behaviorFixedWidth_, 0));
     }
     if (splitter.Handle() != nullptr) {
         splitter.Move(1, cy - kLowerHeight, std::max(cx - 2, 0), kSplitterHeight, true);
@@ -282,6 +294,7 @@ win::MessageWindow::Result CVantrelDlg::OnPaint() {
 
 win::MessageWindow::Result CVantrelDlg::OnDestroy() {
     ::KillTimer(hwnd_, kProgressTimer);
+    ::KillTimer(hwnd_, kFollowFocusTimer);
     StopRefreshThread();
     return {};
 }
@@ -294,8 +307,12 @@ win::MessageWindow::Result CVantrelDlg::OnNotify(NMHDR* notice) {
             case NM_DBLCLK:
                 return 0;  // the list swallows double clicks; nothing to do if one comes anyway
             case NM_RCLICK:
+                // The right click moved the focus: the menu's commands act beside its behaviours.
+                ShowFocusedBehaviors();
                 ShowContextMenu();
                 return 0;
+            case LVN_ITEMCHANGED:
+                return OnTreeItemChanged(*reinterpret_cast<NMLISTVIEW*>(notice));
             case LVN_GETDISPINFOA:
                 return OnTreeDisplayText(*reinterpret_cast<NMLVDISPINFOA*>(notice));
             case LVN_GETDISPINFOW:
