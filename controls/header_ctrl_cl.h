@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-// Posted by the header to its list after a column was resized; the list repaints all its rows.
-inline constexpr UINT WM_LIST_REDRAW = WM_USER + 47;
+// Posted by the header to its list after a column was resized; the list repaints all its rows. In
+// the WM_APP range: the list is a list-view, whose class owns the WM_USER range.
+inline constexpr UINT WM_LIST_REDRAW = WM_APP + 47;
 
 class CHeaderCtrlCl : public win::MessageWindow {
   public:

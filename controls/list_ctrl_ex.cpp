@@ -38,7 +38,9 @@ bool CListCtrlEx::Attach(HWND list) {
         return false;
     }
     const win::Window view(list);
-    view.SetStyle(view.Style() | LVS_OWNERDRAWFIXED);
+    // The header is a child of the list: clipping children keeps every row, whatever the list
+    // asks to have drawn, out of the header's place.
+    view.SetStyle(view.Style() | LVS_OWNERDRAWFIXED | WS_CLIPCHILDREN);
     if (!Subclass(list)) {
         return false;
     }
@@ -202,7 +204,9 @@ std::string CListCtrlEx::ItemText(int item, int subItem) const {
         request.cchTextMax = static_cast<int>(buffer.size());
         const auto length = static_cast<std::size_t>(
             Send(LVM_GETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&request)));
-        if (length + 1 < buffer.size() || buffer.size() >= 65536) {
+        // A cut never splits a double-byte character, so a text cut before one ends two bytes
+        // short of the buffer's end: only a text with room for two more bytes is surely whole.
+        if (length + 2 < buffer.size() || buffer.size() >= 65536) {
             return std::string(request.pszText != nullptr ? request.pszText : "");
         }
         buffer.resize(buffer.size() * 2);

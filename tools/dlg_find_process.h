@@ -25,6 +25,11 @@ class CDlgFindProcess : public win::Dialog {
     ProcessSearch* mainDialog = nullptr;
     // The text of edit 1002 as typed, fetched when OK is pressed.
     std::string processName;
+    // Screen areas set by the opener: the dialog opens beside `besideArea` (the list searched) when
+    // the screen has room, otherwise anywhere off `keepClear` (the list's top rows, where hits
+    // appear). Empty: where the system puts it.
+    RECT besideArea{};
+    RECT keepClear{};
 
   protected:
     bool OnInitDialog() override;

@@ -29,15 +29,39 @@ bool NameStartsWith(std::string_view name, std::string_view text) {
     return true;
 }
 
+namespace {
+
+// The row of the last hit now, or -1 when it is gone (a rebuild dropped it, a fold hid it).
+int RowOfLastHit(const FindRows& rows, const FindState& state, int count) {
+    if (!state.hasLastHit) {
+        return -1;
+    }
+    if (state.lastHitRow >= 0 && state.lastHitRow < count &&
+        rows.RowKey(state.lastHitRow) == state.lastHitKey) {
+        return state.lastHitRow;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (rows.RowKey(i) == state.lastHitKey) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
 int FindProcessByName(FindRows& rows, FindState& state, std::string text, int direction) {
     state.lastFindText = std::move(text);
     state.lastFindDirection = direction;
+    state.searched = true;
     const std::string& wanted = state.lastFindText;
 
     const int count = rows.RowCount();
     const int top = rows.TopIndex();
     const int step = direction == 1 ? 1 : -1;
-    for (int i = top + step; i >= 0 && i < count; i += step) {
+    const int lastHit = RowOfLastHit(rows, state, count);
+    const int start = lastHit >= 0 ? lastHit + step : top;
+    for (int i = start; i >= 0 && i < count; i += step) {
         if (!NameStartsWith(rows.RowText(i), wanted)) {
             continue;
         }
@@ -45,13 +69,19 @@ int FindProcessByName(FindRows& rows, FindState& state, std::string text, int di
         if (height > 0 && i != top) {
             rows.ScrollBy((i - top) * height);
         }
-        rows.Select(i);
+        rows.SelectOnly(i);
+        state.hasLastHit = true;
+        state.lastHitKey = rows.RowKey(i);
+        state.lastHitRow = i;
         return 1;
     }
     return 0;
 }
 
 int RepeatLastFind(FindRows& rows, FindState& state) {
+    if (!state.searched) {
+        return 0;
+    }
     return FindProcessByName(rows, state, state.lastFindText, state.lastFindDirection);
 }
 
@@ -65,8 +95,10 @@ int ListViewRows::TopIndex() const {
 
 std::string ListViewRows::RowText(int row) const {
     // The list tells only how much it copied, so a text that fills the buffer may have been cut:
-    // ask again with twice the room. Names are short; the limit only stops a list that always
-    // fills whatever it is given.
+    // ask again with twice the room. A cut never splits a double-byte character, so a text cut
+    // before one ends two bytes short of the buffer's end: only a text with room for two more
+    // bytes is surely whole. Names are short; the limit only stops a list that always fills
+    // whatever it is given.
     constexpr std::size_t kLimit = 1 << 20;
     std::vector<char> buffer;
     for (std::size_t size = 256; size <= kLimit; size *= 2) {
@@ -77,7 +109,7 @@ std::string ListViewRows::RowText(int row) const {
         item.cchTextMax = static_cast<int>(size);
         const auto copied = static_cast<std::size_t>(::SendMessageA(
             list_, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item)));
-        if (copied + 1 < size) {
+        if (copied + 2 < size) {
             return std::string(buffer.data(), copied);
         }
     }
@@ -98,10 +130,18 @@ void ListViewRows::ScrollBy(int pixels) {
     ::SendMessageA(list_, LVM_SCROLL, 0, pixels);
 }
 
-void ListViewRows::Select(int row) {
+void ListViewRows::SelectOnly(int row) {
+    // Every other row loses its selection (the list keeps selections as ranges, so this costs
+    // nothing per row), then the row is selected, focused and becomes the anchor for Shift.
+    LVITEMA none{};
+    none.stateMask = LVIS_SELECTED;
+    none.state = 0;
+    ::SendMessageA(list_, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                   reinterpret_cast<LPARAM>(&none));
     LVITEMA found{};
-    found.stateMask = LVIS_SELECTED;
-    found.state = LVIS_SELECTED;
+    found.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    found.state = LVIS_SELECTED | LVIS_FOCUSED;
     ::SendMessageA(list_, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
                    reinterpret_cast<LPARAM>(&found));
+    ::SendMessageA(list_, LVM_SETSELECTIONMARK, 0, row);
 }

@@ -41,8 +41,12 @@ constexpr int kTreeColumnCount = static_cast<int>(std::size(kTreeColumns));
 // Room for the box and icon in front of column 0, on top of the columns' widths.
 constexpr int kTreeWidthExtra = 42;
 constexpr Column kBehaviorColumns[] = {{"时间", 120}, {"行为", 100}, {"处理", 80}, {"信息", 100}};
-// Column 3 of the behaviour list gets what the other three leave of the client width.
-constexpr int kBehaviorFixedWidth = 340;
+// The longest time a log writes (milliseconds included): the time column is made wide enough for it
+// in the list's own font, with the list's margins around the text.
+constexpr char kWidestTime[] = "2024-12-28 20:28:28.888";
+constexpr int kCellMargins = 16;
+// Room for the vertical scroll bar and the borders next to the three fixed columns.
+constexpr int kBehaviorSpare = 40;
 
 const std::wstring kCaptionW = win::Wide(kCaption);
 
@@ -214,17 +218,33 @@ void CVantrelDlg::SetUpTreeList() {
     treeList.Move(place, true);
 }
 
+int CVantrelDlg::BehaviorColumnWidth(int column) {
+    const int width = Px(kBehaviorColumns[column].width);
+    if (column != 0) {
+        return width;
+    }
+    // Measured in the list's own font, which is already the one for the window's DPI.
+    const int timeWidth = static_cast<int>(behaviorList.Send(
+                              LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(kWidestTime))) +
+                          Px(kCellMargins);
+    return std::max(width, timeWidth);
+}
+
 void CVantrelDlg::SetUpBehaviorList() {
     const HWND list = behaviorList.Handle();
     if (list == nullptr) {
         return;
     }
+    behaviorFixedWidth_ = Px(kBehaviorSpare);
     for (int i = 0; i < static_cast<int>(std::size(kBehaviorColumns)); ++i) {
         std::wstring title = win::Wide(kBehaviorColumns[i].title);
         LVCOLUMNW column{};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
         column.fmt = LVCFMT_LEFT;
-        column.cx = Px(kBehaviorColumns[i].width);
+        column.cx = BehaviorColumnWidth(i);
+        if (i < 3) {
+            behaviorFixedWidth_ += column.cx;
+        }
         column.pszText = title.data();
         behaviorList.Send(LVM_INSERTCOLUMNW, static_cast<WPARAM>(i),
                           reinterpret_cast<LPARAM>(&column));
@@ -288,8 +308,7 @@ void CVantrelDlg::Layout(int cx, int cy) {
         behaviorList.Move(1, top, std::max(cx - 2, 0), panes - top, true);
         // A window narrower than the three fixed columns leaves the last one empty, not a
         // wrapped-around width of 65,000 pixels.
-        ListView_SetColumnWidth(behaviorList.Handle(), 3,
-                                std::max(cx - Px(kBehaviorFixedWidth), 0));
+        ListView_SetColumnWidth(behaviorList.Handle(), 3, std::max(cx - behaviorFixedWidth_, 0));
     }
     if (splitter.Handle() != nullptr) {
         splitter.Move(1, top, std::max(cx - 2, 0), Px(kSplitterHeight), true);
@@ -364,8 +383,13 @@ void CVantrelDlg::ApplyDpi(int newDpi) {
                            SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER};
         treeList.Send(WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&position));
     }
-    for (int i = 0; i < 3 && behaviorList.Handle() != nullptr; ++i) {
-        ListView_SetColumnWidth(behaviorList.Handle(), i, Px(kBehaviorColumns[i].width));
+    if (behaviorList.Handle() != nullptr) {
+        behaviorFixedWidth_ = Px(kBehaviorSpare);
+        for (int i = 0; i < 3; ++i) {
+            const int width = BehaviorColumnWidth(i);
+            ListView_SetColumnWidth(behaviorList.Handle(), i, width);
+            behaviorFixedWidth_ += width;
+        }
     }
     const RECT client = ClientRect();
     Layout(client.right, client.bottom);
@@ -398,6 +422,7 @@ win::MessageWindow::Result CVantrelDlg::OnPaint() {
 win::MessageWindow::Result CVantrelDlg::OnDestroy() {
     ::KillTimer(hwnd_, kProgressTimer);
     ::KillTimer(hwnd_, kHeldLineTimer);
+    ::KillTimer(hwnd_, kFollowFocusTimer);
     StopRefreshThread();
     return {};
 }
@@ -410,8 +435,12 @@ win::MessageWindow::Result CVantrelDlg::OnNotify(NMHDR* notice) {
             case NM_DBLCLK:
                 return 0;  // the list swallows double clicks; nothing to do if one comes anyway
             case NM_RCLICK:
+                // The right click moved the focus: the menu's commands act beside its behaviours.
+                ShowFocusedBehaviors();
                 ShowContextMenu();
                 return 0;
+            case LVN_ITEMCHANGED:
+                return OnTreeItemChanged(*reinterpret_cast<NMLISTVIEW*>(notice));
             case LVN_GETDISPINFOA:
                 return OnTreeDisplayText(*reinterpret_cast<NMLVDISPINFOA*>(notice));
             case LVN_GETDISPINFOW:

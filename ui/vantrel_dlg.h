@@ -27,16 +27,23 @@
 #include <mutex>
 #include <string>
 #include <vector>
+#include <unordered_map>
 
-// Sent by the refresh thread when a read pass has reached the end of the log.
-inline constexpr UINT WM_REFRESH_TREE = WM_USER + 193;
+// Sent by the refresh thread when a read pass has reached the end of the log. In the WM_APP range:
+// the window is a dialog, whose class owns the WM_USER range.
+inline constexpr UINT WM_REFRESH_TREE = WM_APP + 193;
 // Posted by the window to itself on Ctrl+F, so the dialog opens after the key is processed.
-inline constexpr UINT WM_SHOW_FIND = WM_USER + 194;
+inline constexpr UINT WM_SHOW_FIND = WM_APP + 194;
 // The one-second progress timer that runs from a drop until the pass is complete.
 inline constexpr UINT_PTR kProgressTimer = 1001;
 // Wakes the analyzer once more when a pass held the log's last line back for its writer, once the
 // file has been quiet long enough for the line to count as finished.
 inline constexpr UINT_PTR kHeldLineTimer = 1002;
+// Started (again) whenever the focus row of the process list moves; when it fires, the behaviour
+// list shows the focus row's process. Held keys repeat faster than it, so a held arrow key moves
+// the highlight without reading and painting the behaviours of every row it passes.
+inline constexpr UINT_PTR kFollowFocusTimer = 1003;
+inline constexpr UINT kFollowFocusDelayMs = 100;
 
 // What the main window asks of its surroundings; an empty member means the real thing.
 struct MainWindowSeams {
@@ -109,9 +116,17 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void OpenLog(const std::string& path);
     // Asks for a pass over what was appended to the log; the tree is rebuilt at its end.
     void Refresh();
-    // Finds the next shown process whose name starts with `text`, from the topmost visible row
-    // down (direction 1) or up, and remembers the search for F3. 1 when one was found.
+    // Finds the next shown process whose name starts with `text`, after the last hit or from the
+    // topmost visible row down (direction 1) or up, and remembers the search for F3. A hit becomes
+    // the only selected row and the focus row, and the behaviour list shows it. 1 when one was
+    // found.
     int FindProcessByName(std::string text, int direction) override;
+
+    // --- The behaviour list (vantrel_dlg_behaviors.cpp).
+
+    // Shows the behaviours of the focus row's process now (the list keeps its place when that is
+    // the process it shows already); nothing when there is no focus row or its process is gone.
+    void ShowFocusedBehaviors();
 
   protected:
     bool OnInitDialog() override;
@@ -142,12 +157,16 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
 
     // The process tree.
     Result OnTreeClick(const NMITEMACTIVATE& click);
+    // A focus change (by mouse, keys or a program) restarts kFollowFocusTimer.
+    Result OnTreeItemChanged(const NMLISTVIEW& change);
     Result OnTreeDisplayText(NMLVDISPINFOA& info);
     Result OnTreeDisplayTextW(NMLVDISPINFOW& info);
     std::string TreeCellText(int item, int subItem) const;
     // The record of a row, looked up by its id; null when it is gone. Needs analyzer.lock.
     ProcessRecord* RecordOfRow(int row);
-    // The record of the first selected row, for the commands; null when there is none.
+    // The record the commands act on: the focus row's when it is selected (the row whose
+    // behaviours are shown), otherwise the first selected row's; null when no row is selected.
+    // Needs analyzer.lock.
     ProcessRecord* SelectedRecord();
     void ChooseBehaviors(BehaviorSequence* behaviors);
 
@@ -157,6 +176,8 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     std::string BehaviorCellText(int item, int subItem);
     Result OnBehaviorDoubleClick();
     Result OnBehaviorColumnClick(int column);
+    // Shows in the behaviour list's header how the shown sequence was last sorted.
+    void ShowSortMark();
     // Empties the behaviour list and gives up its sequence: the store is about to be cleared.
     void DropBehaviorList();
 
@@ -173,6 +194,8 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void ArmHeldLineWake();
     // True while the held last line is still to come: the self-wake is armed or not yet handled.
     bool HeldLineToCome();
+    // Column 0 is as wide as a whole time in the list's font; the others as designed, at the DPI.
+    int BehaviorColumnWidth(int column);
     void ShowFindDialog();
     void ShowHashTool();
 
@@ -181,6 +204,17 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void ResolveIcons(std::size_t first, std::size_t last, const std::vector<std::string>& paths);
 
     std::function<UINT(const std::string&)> launch_;
+    // The find dialog while it is open, so that a second Ctrl+F brings it forward.
+    CDlgFindProcess* findDialog_ = nullptr;
+    // How each sequence was last sorted (column, ascending), for the header's arrow. Sequences
+    // live in the store: emptied whenever the behaviour list lets go of the store.
+    struct SortMark {
+        int column = -1;
+        bool ascending = true;
+    };
+    std::unordered_map<const BehaviorSequence*, SortMark> sortMarks_;
+    // Columns 0 to 2 of the behaviour list and room for its scroll bar; column 3 gets the rest.
+    int behaviorFixedWidth_ = 0;
     IconIndexCache icons_;
     // The lists' font at the window's DPI, once the DPI differs from the one it was created at.
     win::Font listFont_;

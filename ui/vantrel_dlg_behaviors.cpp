@@ -80,8 +80,68 @@ win::MessageWindow::Result CVantrelDlg::OnBehaviorColumnClick(int column) {
         std::lock_guard store(analyzer.lock);
         SortBehaviors(*selectedBehaviors, column, sortAscending != 0);
     }
+    sortMarks_[selectedBehaviors] = SortMark{column, sortAscending != 0};
+    ShowSortMark();
     behaviorList.Invalidate(true);
     return 0;
+}
+
+void CVantrelDlg::ShowSortMark() {
+    const HWND header = ListView_GetHeader(behaviorList.Handle());
+    if (header == nullptr) {
+        return;
+    }
+    SortMark mark;
+    if (const auto it = sortMarks_.find(selectedBehaviors);
+        selectedBehaviors != nullptr && it != sortMarks_.end()) {
+        mark = it->second;
+    }
+    const int columns = Header_GetItemCount(header);
+    for (int i = 0; i < columns; ++i) {
+        HDITEMA item{};
+        item.mask = HDI_FORMAT;
+        if (::SendMessageA(header, HDM_GETITEMA, static_cast<WPARAM>(i),
+                           reinterpret_cast<LPARAM>(&item)) == 0) {
+            continue;
+        }
+        int format = item.fmt & ~(HDF_SORTUP | HDF_SORTDOWN);
+        if (i == mark.column) {
+            format |= mark.ascending ? HDF_SORTUP : HDF_SORTDOWN;
+        }
+        if (format != item.fmt) {
+            item.fmt = format;
+            ::SendMessageA(header, HDM_SETITEMA, static_cast<WPARAM>(i),
+                           reinterpret_cast<LPARAM>(&item));
+        }
+    }
+}
+
+void CVantrelDlg::ShowFocusedBehaviors() {
+    ::KillTimer(hwnd_, kFollowFocusTimer);
+    const HWND tree = treeList.Handle();
+    if (tree == nullptr) {
+        return;
+    }
+    const int focus = ListView_GetNextItem(tree, -1, LVNI_FOCUSED);
+    BehaviorSequence* behaviors = nullptr;
+    std::size_t count = 0;
+    {
+        std::lock_guard store(analyzer.lock);
+        if (ProcessRecord* record = RecordOfRow(focus)) {
+            behaviors = &record->behaviors;
+            count = behaviors->size();
+        }
+    }
+    if (behaviors != nullptr && behaviors == selectedBehaviors) {
+        // The process shown already: only what the log added since, and the list keeps its place.
+        if (static_cast<std::size_t>(ListView_GetItemCount(behaviorList.Handle())) != count) {
+            ListView_SetItemCountEx(behaviorList.Handle(), static_cast<int>(count),
+                                    LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+            behaviorList.Invalidate(true);
+        }
+        return;
+    }
+    ChooseBehaviors(behaviors);
 }
 
 void CVantrelDlg::DropBehaviorList() {
@@ -89,5 +149,7 @@ void CVantrelDlg::DropBehaviorList() {
         std::lock_guard store(analyzer.lock);
         selectedBehaviors = nullptr;
     }
+    sortMarks_.clear();
     behaviorList.Send(LVM_DELETEALLITEMS);
+    ShowSortMark();
 }

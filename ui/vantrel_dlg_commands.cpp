@@ -11,6 +11,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -134,6 +135,10 @@ win::MessageWindow::Result CVantrelDlg::OnTimer(UINT_PTR id) {
         }
         return {};
     }
+    if (id == kFollowFocusTimer) {
+        ShowFocusedBehaviors();
+        return 0;
+    }
     if (id != kProgressTimer) {
         return {};
     }
@@ -183,6 +188,11 @@ void CVantrelDlg::ShowContextMenu() {
     if (popup == nullptr) {
         return;
     }
+    // A click below the rows leaves none selected: the commands that act on a process are greyed.
+    const UINT state = ListView_GetSelectedCount(treeList.Handle()) == 0 ? MF_GRAYED : MF_ENABLED;
+    for (const UINT command : {ID_COPY_NAME, ID_COPY_MD5, ID_OPEN_FOLDER}) {
+        ::EnableMenuItem(popup, command, MF_BYCOMMAND | state);
+    }
     POINT at{};
     ::GetCursorPos(&at);
     ::TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_LEFTBUTTON, at.x, at.y, 0, hwnd_, nullptr);
@@ -230,16 +240,72 @@ void CVantrelDlg::OpenImageFolder() {
     launch_(FolderCommandLine(imagePath));
 }
 
+namespace {
+
+// The process list as the search sees it: names and ids from the window's rows, without a message
+// per row; scrolling and selecting through the list.
+class ProcessListRows : public ListViewRows {
+  public:
+    explicit ProcessListRows(const CListCtrlEx& list) : ListViewRows(list.Handle()), list_(list) {}
+
+    std::string RowText(int row) const override {
+        return row >= 0 && static_cast<std::size_t>(row) < list_.rows.size()
+                   ? list_.rows[static_cast<std::size_t>(row)].name
+                   : std::string();
+    }
+    int64_t RowKey(int row) const override {
+        return row >= 0 && static_cast<std::size_t>(row) < list_.rows.size()
+                   ? list_.rows[static_cast<std::size_t>(row)].id
+                   : -1;
+    }
+
+  private:
+    const CListCtrlEx& list_;
+};
+
+// How many rows from the top of the process list the find dialog leaves uncovered at least: a hit
+// is brought to the top.
+constexpr int kRowsKeptClear = 6;
+
+}  // namespace
+
 int CVantrelDlg::FindProcessByName(std::string text, int direction) {
-    ListViewRows rows(treeList.Handle());
-    return ::FindProcessByName(rows, findState, std::move(text), direction);
+    ProcessListRows rows(treeList);
+    const int found = ::FindProcessByName(rows, findState, std::move(text), direction);
+    if (found != 0) {
+        ShowFocusedBehaviors();
+    }
+    return found;
 }
 
 void CVantrelDlg::ShowFindDialog() {
+    if (findDialog_ != nullptr && findDialog_->Handle() != nullptr) {
+        // Already open (a second Ctrl+F came before the first dialog took the keys): bring it
+        // forward rather than open another.
+        ::SetForegroundWindow(findDialog_->Handle());
+        ::SetFocus(findDialog_->Item(IDC_FIND_TEXT).Handle());
+        return;
+    }
     CDlgFindProcess dialog;
     dialog.mainDialog = this;
     dialog.processName.clear();
+    // Beside the list if there is room, and never over its top rows, where a hit appears.
+    if (treeList.Handle() != nullptr) {
+        dialog.besideArea = treeList.WindowRect();
+        dialog.keepClear = dialog.besideArea;
+        RECT row{};
+        row.left = LVIR_BOUNDS;
+        const int rowHeight = treeList.Send(LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row)) != 0
+                                  ? row.bottom - row.top
+                                  : treeList.rowHeight;
+        const RECT rows =
+            treeList.header.Handle() != nullptr ? treeList.header.WindowRect() : dialog.besideArea;
+        dialog.keepClear.bottom =
+            std::min(dialog.besideArea.bottom, rows.bottom + kRowsKeptClear * rowHeight);
+    }
+    findDialog_ = &dialog;
     dialog.DoModal(hwnd_);
+    findDialog_ = nullptr;
 }
 
 void CVantrelDlg::ShowHashTool() {
@@ -285,8 +351,10 @@ bool CVantrelDlg::PreTranslateMessage(MSG& message) {
         case VK_RETURN:
             return true;  // never a default button
         case VK_F3: {
-            ListViewRows rows(treeList.Handle());
-            RepeatLastFind(rows, findState);
+            ProcessListRows rows(treeList);
+            if (RepeatLastFind(rows, findState) != 0) {
+                ShowFocusedBehaviors();
+            }
             return false;
         }
         case VK_F5:

@@ -124,7 +124,8 @@ LRESULT CVantrelDlg::RebuildTree() {
     }
     std::lock_guard tree(treeLock);
     const HWND list = treeList.Handle();
-    behaviorList.Send(LVM_DELETEALLITEMS);
+    // The behaviour list keeps its process through the rebuild: the store is not cleared here, and
+    // the focus row comes back by id below.
     const ViewOfRows view = RememberView(list, treeList.rows);
     // Deleting the items is the cheap way to drop every selection and the focus, which item by
     // item would cost a notification per row of a big list.
@@ -140,6 +141,7 @@ LRESULT CVantrelDlg::RebuildTree() {
     ResolveIcons(0, treeList.rows.size(), iconPaths);
     ListView_SetItemCountEx(list, static_cast<int>(treeList.rows.size()), 0);
     RestoreView(list, treeList.rows, view);
+    ShowFocusedBehaviors();
     if (statusBar) {
         statusBar.SetPaneText(0, std::to_string(treeList.rows.size()));
     }
@@ -219,7 +221,34 @@ ProcessRecord* CVantrelDlg::RecordOfRow(int row) {
 }
 
 ProcessRecord* CVantrelDlg::SelectedRecord() {
-    return RecordOfRow(ListView_GetNextItem(treeList.Handle(), -1, LVNI_SELECTED));
+    // The focus row and the selected count are kept by the list; only a selection without the
+    // focus row in it needs a search for its first row.
+    const HWND list = treeList.Handle();
+    if (ListView_GetSelectedCount(list) == 0) {
+        return nullptr;
+    }
+    const int focus = ListView_GetNextItem(list, -1, LVNI_FOCUSED);
+    if (focus >= 0 && ListView_GetItemState(list, focus, LVIS_SELECTED) != 0) {
+        return RecordOfRow(focus);
+    }
+    return RecordOfRow(ListView_GetNextItem(list, -1, LVNI_SELECTED));
+}
+
+win::MessageWindow::Result CVantrelDlg::OnTreeItemChanged(const NMLISTVIEW& change) {
+    // Item -1 stands for every row (the list was emptied or all rows changed at once).
+    const bool focusMoved =
+        change.iItem < 0 || ((change.uChanged & LVIF_STATE) != 0 &&
+                             ((change.uOldState ^ change.uNewState) & LVIS_FOCUSED) != 0);
+    if (focusMoved) {
+        ::SetTimer(hwnd_, kFollowFocusTimer, kFollowFocusDelayMs, nullptr);
+        // The user moved on from the last hit of the search: the next search starts at the view.
+        const bool gained = change.iItem >= 0 && (change.uNewState & LVIS_FOCUSED) != 0;
+        if (gained && static_cast<std::size_t>(change.iItem) < treeList.rows.size() &&
+            treeList.rows[static_cast<std::size_t>(change.iItem)].id != findState.lastHitKey) {
+            findState.hasLastHit = false;
+        }
+    }
+    return 0;
 }
 
 void CVantrelDlg::ChooseBehaviors(BehaviorSequence* behaviors) {
@@ -232,6 +261,7 @@ void CVantrelDlg::ChooseBehaviors(BehaviorSequence* behaviors) {
     // A selection by position would point at some other behaviour of the new process.
     behaviorList.Send(LVM_DELETEALLITEMS);
     ListView_SetItemCountEx(behaviorList.Handle(), static_cast<int>(count), 0);
+    ShowSortMark();
 }
 
 win::MessageWindow::Result CVantrelDlg::OnTreeClick(const NMITEMACTIVATE& click) {

@@ -5,8 +5,10 @@
 namespace win {
 namespace {
 
-// The window property that leads from a window to its MessageWindow.
-constexpr char kObjectProperty[] = "Vantrel.MessageWindow";
+// The procedure a subclassed window had before it was bound, kept as a window property only for
+// the rare message that arrives after its object let go while another procedure sat on top of ours
+// (see SubclassProc); never read while the object is bound.
+constexpr wchar_t kPreviousProcProperty[] = L"Vantrel.PreviousProc";
 
 }  // namespace
 
@@ -51,23 +53,32 @@ MessageWindow::~MessageWindow() {
 }
 
 MessageWindow* MessageWindow::FromHandle(HWND hwnd) {
-    return hwnd != nullptr ? static_cast<MessageWindow*>(::GetPropA(hwnd, kObjectProperty))
-                           : nullptr;
+    // One load from the window's own memory: every message of every bound window passes here.
+    return hwnd != nullptr
+               ? reinterpret_cast<MessageWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA))
+               : nullptr;
 }
 
 void MessageWindow::Bind(HWND hwnd, Kind kind) {
     hwnd_ = hwnd;
     kind_ = kind;
-    ::SetPropA(hwnd, kObjectProperty, this);
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 void MessageWindow::Unbind() {
     if (hwnd_ == nullptr) {
         return;
     }
-    ::RemovePropA(hwnd_, kObjectProperty);
-    if (kind_ == Kind::Subclassed || kind_ == Kind::Dialog) {
-        ::RemoveWindowSubclass(hwnd_, SubclassProc, 0);
+    ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+    if ((kind_ == Kind::Subclassed || kind_ == Kind::Dialog) && previousProc_ != nullptr) {
+        // Only our own procedure can be taken out; one put on top of it later keeps calling it,
+        // and it then forwards to the procedure kept in the property.
+        if (::GetWindowLongPtrW(hwnd_, GWLP_WNDPROC) ==
+            reinterpret_cast<LONG_PTR>(&MessageWindow::SubclassProc)) {
+            ::SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousProc_));
+            ::RemovePropW(hwnd_, kPreviousProcProperty);
+        }
+        previousProc_ = nullptr;
     }
     hwnd_ = nullptr;
     kind_ = Kind::None;
@@ -81,10 +92,21 @@ bool MessageWindow::SubclassAs(HWND hwnd, Kind kind) {
     if (hwnd_ != nullptr || !::IsWindow(hwnd) || FromHandle(hwnd) != nullptr) {
         return false;
     }
-    if (!::SetWindowSubclass(hwnd, SubclassProc, 0, reinterpret_cast<DWORD_PTR>(this))) {
+    // The procedure is replaced through the window's own slot rather than with the common
+    // controls' subclass chain, which finds its chain through a window property on every message.
+    // A Unicode procedure: the messages stay as the control's own procedure gets them.
+    Bind(hwnd, kind);
+    ::SetLastError(0);
+    const LONG_PTR previous = ::SetWindowLongPtrW(
+        hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MessageWindow::SubclassProc));
+    if (previous == 0) {
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        hwnd_ = nullptr;
+        kind_ = Kind::None;
         return false;
     }
-    Bind(hwnd, kind);
+    previousProc_ = reinterpret_cast<WNDPROC>(previous);
+    ::SetPropW(hwnd, kPreviousProcProperty, reinterpret_cast<HANDLE>(previous));
     return true;
 }
 
@@ -133,9 +155,9 @@ LRESULT MessageWindow::DefaultProcessing(UINT message, WPARAM wParam, LPARAM lPa
             if (message == WM_INITDIALOG) {
                 return TRUE;
             }
-            return ::DefSubclassProc(hwnd_, message, wParam, lParam);
+            return ::CallWindowProcW(previousProc_, hwnd_, message, wParam, lParam);
         case Kind::Subclassed:
-            return ::DefSubclassProc(hwnd_, message, wParam, lParam);
+            return ::CallWindowProcW(previousProc_, hwnd_, message, wParam, lParam);
         case Kind::None:
             break;
     }
@@ -177,9 +199,14 @@ LRESULT CALLBACK MessageWindow::ClassProc(HWND hwnd, UINT message, WPARAM wParam
     return result;
 }
 
-LRESULT CALLBACK MessageWindow::SubclassProc(HWND, UINT message, WPARAM wParam, LPARAM lParam,
-                                             UINT_PTR, DWORD_PTR data) {
-    auto* self = reinterpret_cast<MessageWindow*>(data);
+LRESULT CALLBACK MessageWindow::SubclassProc(HWND hwnd, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+    MessageWindow* self = FromHandle(hwnd);
+    if (self == nullptr) {
+        const auto previous = reinterpret_cast<WNDPROC>(::GetPropW(hwnd, kPreviousProcProperty));
+        return previous != nullptr ? ::CallWindowProcW(previous, hwnd, message, wParam, lParam)
+                                   : ::DefWindowProcW(hwnd, message, wParam, lParam);
+    }
     bool handled = false;
     const LRESULT result = self->Route(message, wParam, lParam, handled);
     if (message == WM_NCDESTROY) {

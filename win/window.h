@@ -53,6 +53,11 @@ class Window {
     HWND hwnd_ = nullptr;
 };
 
+// The window's GWLP_USERDATA, the slot every window keeps for the application that created it,
+// leads from the window to its object: one load per message, where a window property would cost a
+// call into the system (under Wine, a round trip to its server) on every message. The slot of a
+// bound window belongs to this layer; nothing else in the program may write it.
+//
 // One object bound to one window for the window's life: created by this object from a class of ours
 // (Create), a control of the platform taken over by subclassing (Subclass), or a dialog (see
 // Dialog). The binding ends at WM_NCDESTROY, or when the object is destroyed first: a window this
@@ -130,7 +135,7 @@ class MessageWindow : public Window {
 
   private:
     static LRESULT CALLBACK ClassProc(HWND, UINT, WPARAM, LPARAM);
-    static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+    static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM);
     Result Reflect(UINT message, WPARAM wParam, LPARAM lParam);
 
     struct Message {
@@ -139,6 +144,8 @@ class MessageWindow : public Window {
         LPARAM lParam;
     };
     const Message* current_ = nullptr;
+    // The procedure of a subclassed window or dialog before ours; default processing calls it.
+    WNDPROC previousProc_ = nullptr;
 };
 
 // The point of a mouse message, with negative coordinates kept.

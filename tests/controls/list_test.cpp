@@ -444,6 +444,53 @@ TEST(ListCtrlEx, ListRedrawInvalidatesTheWholeList) {
     EXPECT_TRUE(::EqualRect(&update, &client));
 }
 
+// Whatever the list asks to have drawn, nothing lands on its header: the header was once seen
+// overdrawn by a row after a message box over the list, a refresh and a search.
+TEST(ListCtrlEx, RowsAreNeverPaintedUnderTheHeader) {
+    ListFixture f;
+    f.Show({Row("a"), Row("b"), Row("c")});
+    guitest::PumpFor(200);
+    const HWND header = f.list.header.Handle();
+    ASSERT_NE(header, nullptr);
+    RECT place{};
+    ::GetWindowRect(header, &place);
+    ASSERT_GT(place.bottom - place.top, 10);
+    win::WindowDc screen(nullptr);
+    const Pixels before = Pixels::OfDc(screen.Get(), place);
+
+    // A row whose rectangle lies where the header is, drawn on the list's own device context.
+    const RECT client = f.list.ClientRect();
+    win::WindowDc listDc(f.list.Handle());
+    DRAWITEMSTRUCT draw{};
+    draw.CtlType = ODT_LISTVIEW;
+    draw.CtlID = IDC_TREE_LIST;
+    draw.itemID = 1;
+    draw.itemAction = ODA_DRAWENTIRE;
+    draw.hwndItem = f.list.Handle();
+    draw.hDC = listDc.Get();
+    draw.rcItem = RECT{0, 0, client.right, place.bottom - place.top};
+    f.host.Send(WM_DRAWITEM, IDC_TREE_LIST, reinterpret_cast<LPARAM>(&draw));
+    ::GdiFlush();
+
+    const Pixels after = Pixels::OfDc(screen.Get(), place);
+    int changed = 0;
+    for (int y = 0; y < before.Height(); ++y) {
+        for (int x = 0; x < before.Width(); ++x) {
+            changed += before.At(x, y) != after.At(x, y) ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(changed, 0);
+    if (changed != 0) {
+        after.Keep("header_overdrawn");
+    }
+}
+
+// The private message comes from the WM_APP range: the list-view's class owns WM_USER and above.
+TEST(ListCtrlEx, ListRedrawIsAPrivateMessageOfTheApplicationRange) {
+    EXPECT_GE(WM_LIST_REDRAW, static_cast<UINT>(WM_APP));
+    EXPECT_LT(WM_LIST_REDRAW, 0xC000u);
+}
+
 TEST(ListCtrlEx, ColumnsGiveTheHeaderItsTitlesAndRowsAreInsertedByIndex) {
     ListFixture f;
     ASSERT_EQ(f.list.header.titles.size(), 10u);

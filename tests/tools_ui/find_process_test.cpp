@@ -1,6 +1,7 @@
 // The process search: on a list model whose view can scroll only so far, and on a real owner-data
 // list view in a real window.
 #include "tools/find_process.h"
+#include "engine/text.h"
 #include "tests/win/gui_support.h"
 
 #include <windows.h>
@@ -40,7 +41,15 @@ class FakeRows : public FindRows {
         const int lowest = std::max(0, RowCount() - visible_);
         top_ = std::clamp(top_ + pixels / kHeight, 0, lowest);
     }
-    void Select(int row) override { selected.insert(row); }
+    void SelectOnly(int row) override {
+        selected = {row};
+        focus = row;
+    }
+    int64_t RowKey(int row) const override {
+        return row < static_cast<int>(keys.size()) ? keys[static_cast<std::size_t>(row)] : row * 10;
+    }
+    // Keys of the first rows, when a test moves items between rows; the others are 10 x row.
+    std::vector<int64_t> keys;
 
   private:
     std::vector<std::string> names_;
@@ -65,7 +74,7 @@ const std::vector<std::string> kNames = {
     "zzz2.exe",      // 13
 };
 
-TEST(FindProcessByName, WalksAwayFromTheTopRowOneWayWithoutWrapping) {
+TEST(FindProcessByName, WalksFromTheTopRowItselfOneWayWithoutWrapping) {
     struct Case {
         int top;
         const char* text;
@@ -76,9 +85,11 @@ TEST(FindProcessByName, WalksAwayFromTheTopRowOneWayWithoutWrapping) {
     const Case cases[] = {
         {0, "svc", 1, 3, 3},
         {0, "SVC", 1, 3, 3},
-        {3, "svc", 1, 5, 5},      // the top row itself is never compared
-        {0, "System", 1, -1, 0},  // nor is row 0 when it is the top
-        {0, "sys", -1, -1, 0},    // nothing above row 0, and no wrap to the end
+        {3, "svc", 1, 3, 3},     // the top row itself is compared
+        {0, "System", 1, 0, 0},  // row 0 too when it is the top
+        {0, "sys", -1, 0, 0},
+        {1, "sys", -1, 0, 0},
+        {1, "cmd", -1, -1, 1},  // nothing above, and no wrap to the end
         {6, "svc", -1, 5, 5},
         {6, "svc", 0, 5, 5},  // any direction but 1 is up
         {6, "svc", 7, 5, 5},
@@ -88,8 +99,8 @@ TEST(FindProcessByName, WalksAwayFromTheTopRowOneWayWithoutWrapping) {
         {0, "进程", 1, 7, 7},
         {0, "癆", 1, -1, 0},  // 癆 is B0 41, 癮 is B0 61: trail bytes are not letters
         {0, "癮君", 1, 9, 9},
-        {9, "", 0, 8, 8},  // the empty text matches the first row compared
-        {0, "", 1, 1, 1},
+        {9, "", 0, 9, 9},  // the empty text matches the first row compared
+        {0, "", 1, 0, 0},
         {0, "ZZ", 1, 12, 10},  // near the end: found, selected, but lower in the view
         {10, "svc", 1, -1, 10},
     };
@@ -102,42 +113,64 @@ TEST(FindProcessByName, WalksAwayFromTheTopRowOneWayWithoutWrapping) {
         FindState state;
         EXPECT_EQ(FindProcessByName(rows, state, c.text, c.direction), c.hit >= 0 ? 1 : 0);
         EXPECT_EQ(rows.TopIndex(), c.topAfter);
-        // A hit joins the rows selected before; the focus stays.
-        std::set<int> selected{2, 11};
         if (c.hit >= 0) {
-            selected.insert(c.hit);
+            // A hit is the only selected row and the focus.
+            EXPECT_EQ(rows.selected, std::set<int>{c.hit});
+            EXPECT_EQ(rows.focus, c.hit);
+            EXPECT_TRUE(state.hasLastHit);
+            EXPECT_EQ(state.lastHitRow, c.hit);
         } else {
             EXPECT_EQ(rows.scrolls, 0);
+            EXPECT_EQ(rows.selected, (std::set<int>{2, 11}));
+            EXPECT_EQ(rows.focus, 11);
+            EXPECT_FALSE(state.hasLastHit);
         }
-        EXPECT_EQ(rows.selected, selected);
-        EXPECT_EQ(rows.focus, 11);
         // Recorded whatever the outcome, for F3.
         EXPECT_EQ(state.lastFindText, c.text);
         EXPECT_EQ(state.lastFindDirection, c.direction);
     }
 }
 
-TEST(FindProcessByName, RepeatingContinuesFromTheNewTopRow) {
+TEST(FindProcessByName, RepeatingGoesOnAfterTheLastHitToTheEndAndNoFurther) {
     FakeRows rows(kNames, 0);
     FindState state;
-    // Before any search: the empty text upwards, from the top row 0: nothing.
+    // Before any search there is nothing to repeat.
     EXPECT_EQ(RepeatLastFind(rows, state), 0);
+    EXPECT_EQ(rows.scrolls, 0);
+    EXPECT_TRUE(rows.selected.empty());
 
-    // A hit comes to the top, so the repeat walks on after it.
     EXPECT_EQ(FindProcessByName(rows, state, "svc", 1), 1);
     EXPECT_EQ(rows.TopIndex(), 3);
     EXPECT_EQ(RepeatLastFind(rows, state), 1);
     EXPECT_EQ(rows.TopIndex(), 5);
-    EXPECT_EQ(rows.selected, (std::set<int>{3, 5}));
+    EXPECT_EQ(rows.selected, std::set<int>{5});
 
-    // The view stops at row 10, so zzz.exe (row 12) stays below the top: a downward repeat walks
-    // from row 10 and finds it again.
+    // The view stops at row 10, so zzz.exe (row 12) stays below the top; the repeat still goes on
+    // after it, to zzz2.exe, and then finds nothing more instead of the same row again.
     EXPECT_EQ(FindProcessByName(rows, state, "zzz", 1), 1);
+    EXPECT_EQ(rows.focus, 12);
     EXPECT_EQ(rows.TopIndex(), 10);
     EXPECT_EQ(RepeatLastFind(rows, state), 1);
+    EXPECT_EQ(rows.focus, 13);
+    EXPECT_EQ(RepeatLastFind(rows, state), 0);
+    EXPECT_EQ(rows.selected, std::set<int>{13});
     EXPECT_EQ(rows.TopIndex(), 10);
-    EXPECT_TRUE(rows.selected.count(12));
-    EXPECT_FALSE(rows.selected.count(13));
+}
+
+TEST(FindProcessByName, TheLastHitIsFoundByItsKeyOrForgottenWhenGone) {
+    FakeRows rows(kNames, 0);
+    FindState state;
+    ASSERT_EQ(FindProcessByName(rows, state, "svc", 1), 1);  // row 3, key 30
+    // Two rows came in above it: its item is now row 5, and the search goes on after that.
+    rows.keys = {0, 10, 11, 12, 20, 30};
+    EXPECT_EQ(FindProcessByName(rows, state, "s", 1), 1);
+    EXPECT_EQ(rows.focus, 8);  // "sv", after row 5
+    // The item of the last hit is gone: the search starts at the top row itself.
+    rows.keys = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    rows.ScrollBy((3 - rows.TopIndex()) * FakeRows::kHeight);
+    ASSERT_EQ(rows.TopIndex(), 3);
+    EXPECT_EQ(FindProcessByName(rows, state, "svc", 1), 1);
+    EXPECT_EQ(rows.focus, 3);
 }
 
 TEST(FindProcessByName, EmptyListFindsNothing) {
@@ -206,25 +239,78 @@ TEST(FindProcessByName, OnARealListView) {
     LVITEMA pick{};
     pick.stateMask = pick.state = LVIS_SELECTED | LVIS_FOCUSED;
     ::SendMessageA(real.list, LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&pick));
+    ::SendMessageA(real.list, LVM_SETITEMSTATE, 4, reinterpret_cast<LPARAM>(&pick));
 
     FindState state;
     EXPECT_EQ(FindProcessByName(rows, state, "TARGET", 1), 1);
     EXPECT_EQ(rows.TopIndex(), 25);
-    // Added to the selection; the row picked before keeps its selection and the focus.
-    EXPECT_EQ(real.State(25), static_cast<UINT>(LVIS_SELECTED));
-    EXPECT_EQ(real.State(2), static_cast<UINT>(LVIS_SELECTED | LVIS_FOCUSED));
-    EXPECT_EQ(real.Selected(), 2);
+    // The only selected row, and the focus.
+    EXPECT_EQ(real.State(25), static_cast<UINT>(LVIS_SELECTED | LVIS_FOCUSED));
+    EXPECT_EQ(real.State(2), 0u);
+    EXPECT_EQ(real.Selected(), 1);
 
-    // Near the end: shown in the last page, not at its top; a repeat finds it again.
+    // Near the end: shown in the last page, not at its top; a repeat goes on after it and finds
+    // nothing more.
     EXPECT_EQ(RepeatLastFind(rows, state), 1);
     EXPECT_EQ(rows.TopIndex(), 60 - perPage);
-    EXPECT_EQ(real.State(57), static_cast<UINT>(LVIS_SELECTED));
-    EXPECT_EQ(RepeatLastFind(rows, state), 1);
+    EXPECT_EQ(real.State(57), static_cast<UINT>(LVIS_SELECTED | LVIS_FOCUSED));
+    EXPECT_EQ(RepeatLastFind(rows, state), 0);
     EXPECT_EQ(rows.TopIndex(), 60 - perPage);
-    EXPECT_EQ(real.Selected(), 3);
+    EXPECT_EQ(real.Selected(), 1);
 
     EXPECT_EQ(FindProcessByName(rows, state, "ta", -1), 1);
     EXPECT_EQ(rows.TopIndex(), 25);
+    EXPECT_EQ(real.Selected(), 1);
+}
+
+// A host that cuts texts as the main window does: never inside a double-byte character.
+class CharacterCuttingHost : public guitest::Host {
+  public:
+    CharacterCuttingHost() : Host(320, 260) {}
+    std::string text;
+
+  protected:
+    Result OnNotify(NMHDR* header) override {
+        if (header->code == LVN_GETDISPINFOA) {
+            auto* info = reinterpret_cast<NMLVDISPINFOA*>(header);
+            if ((info->item.mask & LVIF_TEXT) != 0 && info->item.pszText != nullptr &&
+                info->item.cchTextMax > 0) {
+                CopyToBuffer(info->item.pszText, static_cast<std::size_t>(info->item.cchTextMax),
+                             text);
+            }
+            return 0;
+        }
+        return Host::OnNotify(header);
+    }
+};
+
+// Cut before a double-byte character, a text ends two bytes short of the buffer: it is asked for
+// again with more room, not taken as whole.
+TEST(FindProcessByName, AGbkTextCutBeforeADoubleByteCharacterIsAskedForAgain) {
+    CharacterCuttingHost host;
+    const HWND list = ::CreateWindowExA(
+        0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_OWNERDATA, 0, 0,
+        300, 240, host.Handle(), reinterpret_cast<HMENU>(1000), nullptr, nullptr);
+    LVCOLUMNA column{};
+    column.mask = LVCF_WIDTH;
+    column.cx = 280;
+    ::SendMessageA(list, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&column));
+    ::SendMessageA(list, LVM_SETITEMCOUNT, 1, 0);
+    guitest::Pump();
+    ListViewRows rows(list);
+    struct Case {
+        std::string text;
+    };
+    std::string han;
+    for (int i = 0; i < 200; ++i) {
+        han += "汉";
+    }
+    const Case cases[] = {{han.substr(0, 258)}, {"a" + han.substr(0, 300)}, {han}, {"short"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.size());
+        host.text = c.text;
+        EXPECT_EQ(rows.RowText(0), c.text);
+    }
 }
 
 }  // namespace

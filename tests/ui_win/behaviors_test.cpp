@@ -141,3 +141,148 @@ TEST(BehaviorList, ADoubleClickCopiesTheFullTextAndSaysSo) {
 }
 
 }  // namespace
+
+namespace {
+
+// Process i (row i - 1) did i things; its first behaviour says which process it is.
+std::string CountingLog(uint32_t processes) {
+    std::string log;
+    for (uint32_t id = 1; id <= processes; ++id) {
+        log += ProLine(id, 0, id, "C:\\p" + std::to_string(id) + ".exe");
+        for (uint32_t k = 0; k < id; ++k) {
+            log += BehaviorLine("[FILE_READ]", id, "2024-03-05 09:12:00.123",
+                                "p" + std::to_string(id) + "-" + std::to_string(k));
+        }
+    }
+    return log;
+}
+
+int FocusRow(MainWindowRun& run) {
+    return static_cast<int>(::SendMessageA(run.tree, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
+                                           MAKELPARAM(LVNI_FOCUSED, 0)));
+}
+
+// The behaviour list shows the process of the focus row.
+bool ShowsFocusRow(MainWindowRun& run) {
+    const int focus = FocusRow(run);
+    if (focus < 0) {
+        return false;
+    }
+    const std::string id = run.Text(run.tree, focus, 9);
+    return run.ItemCount(run.behaviors) > 0 && run.Text(run.behaviors, 0, 3) == "p" + id + "-0";
+}
+
+TEST(BehaviorList, FollowsTheFocusRowByKeysRightClickFindAndRebuild) {
+    MainWindowRun run;
+    const std::string path = uitest::WriteFile("follow.log", CountingLog(30));
+    ASSERT_TRUE(run.DropAndWait(path));
+    run.Click(run.CellPoint(run.tree, 2, 3));
+    ASSERT_TRUE(WaitUntil([&] { return ShowsFocusRow(run); }, 2000));
+
+    struct Step {
+        const char* name;
+        WORD key;
+        int focus;
+    };
+    const Step steps[] = {{"down", VK_DOWN, 3}, {"down", VK_DOWN, 4}, {"up", VK_UP, 3},
+                          {"end", VK_END, 29},  {"home", VK_HOME, 0}, {"page down", VK_NEXT, -1}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        run.Key(step.key);
+        if (step.focus >= 0) {
+            EXPECT_EQ(FocusRow(run), step.focus);
+        } else {
+            EXPECT_GT(FocusRow(run), 0);
+        }
+        EXPECT_TRUE(WaitUntil([&] { return ShowsFocusRow(run); }, 2000));
+    }
+
+    // A right click moves the focus: the menu opens beside that process's behaviours.
+    run.RightClick(run.CellPoint(run.tree, 5, 3));
+    EXPECT_TRUE(WaitUntil([&] { return ShowsFocusRow(run) && FocusRow(run) == 5; }, 2000));
+    run.Key(VK_ESCAPE);
+    ASSERT_TRUE(run.Running());
+
+    // A hit of the search becomes the focus row at once.
+    int found = 0;
+    run.Call([&](CVantrelDlg& d) { found = d.FindProcessByName("p17.", 1); });
+    ASSERT_EQ(found, 1);
+    EXPECT_EQ(FocusRow(run), 16);
+    EXPECT_TRUE(ShowsFocusRow(run));
+
+    // A rebuild brings back the focus row by process, and its behaviours with what was added.
+    uitest::AppendToFile(path, ProLine(31, 0, 31, "C:\\first.exe") +
+                                   BehaviorLine("[FILE_READ]", 17, "t", "p17-new"));
+    const int before = run.Rebuilds();
+    run.Key(VK_F5);
+    ASSERT_TRUE(run.WaitForRebuilds(before + 1));
+    EXPECT_EQ(run.Text(run.tree, FocusRow(run), 9), "17");
+    EXPECT_TRUE(ShowsFocusRow(run));
+    EXPECT_EQ(run.ItemCount(run.behaviors), 18);
+}
+
+HDITEMA HeaderItem(MainWindowRun& run, int column) {
+    const HWND header = reinterpret_cast<HWND>(::SendMessageA(run.behaviors, LVM_GETHEADER, 0, 0));
+    HDITEMA item{};
+    item.mask = HDI_FORMAT;
+    ::SendMessageA(header, HDM_GETITEMA, static_cast<WPARAM>(column),
+                   reinterpret_cast<LPARAM>(&item));
+    return item;
+}
+
+// Which column shows an arrow, and which way: "3 down", or "" for none.
+std::string SortArrows(MainWindowRun& run) {
+    std::string arrows;
+    for (int column = 0; column < 4; ++column) {
+        const int format = HeaderItem(run, column).fmt;
+        if ((format & HDF_SORTUP) != 0) {
+            arrows += std::to_string(column) + " up";
+        }
+        if ((format & HDF_SORTDOWN) != 0) {
+            arrows += std::to_string(column) + " down";
+        }
+    }
+    return arrows;
+}
+
+TEST(BehaviorList, TheHeaderShowsHowTheShownBehavioursWereSorted) {
+    MainWindowRun run;
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("arrows.log", SortLog())));
+    EXPECT_EQ(SortArrows(run), "");
+    Choose(run, 0, 3);
+    EXPECT_EQ(SortArrows(run), "");
+    run.Click(HeaderPoint(run, 0));
+    EXPECT_TRUE(WaitUntil([&] { return SortArrows(run) == "0 up"; }, 2000)) << SortArrows(run);
+    run.Click(HeaderPoint(run, 3));
+    EXPECT_TRUE(WaitUntil([&] { return SortArrows(run) == "3 down"; }, 2000)) << SortArrows(run);
+    uitest::KeepScreenshot(run.window, "behaviour_sort_arrow");
+    // Another process, never sorted: no arrow; back to the first: its own sort again.
+    Choose(run, 2, 3);
+    EXPECT_EQ(SortArrows(run), "");
+    Choose(run, 0, 3);
+    EXPECT_EQ(SortArrows(run), "3 down");
+}
+
+TEST(BehaviorList, TheTimeColumnHoldsAWholeTimeAtTheDefaultSize) {
+    MainWindowRun run;
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("times.log", CountingLog(3))));
+    Choose(run, 2, 3);
+    const std::string time = run.Text(run.behaviors, 0, 0);
+    ASSERT_EQ(time, "2024-03-05 09:12:00.123");
+    const int needed = static_cast<int>(::SendMessageA(run.behaviors, LVM_GETSTRINGWIDTHA, 0,
+                                                       reinterpret_cast<LPARAM>(time.c_str())));
+    // The list leaves a margin of about 6 pixels on each side of a cell's text.
+    EXPECT_GE(ListView_GetColumnWidth(run.behaviors, 0), needed + 12);
+    // Column 3 still reaches the list's right edge.
+    RECT client{};
+    ::GetClientRect(run.behaviors, &client);
+    int total = 0;
+    for (int column = 0; column < 4; ++column) {
+        total += ListView_GetColumnWidth(run.behaviors, column);
+    }
+    EXPECT_LE(total, client.right + 40);
+    EXPECT_GE(total, client.right - 40);
+    uitest::KeepScreenshot(run.window, "behaviour_time_column");
+}
+
+}  // namespace

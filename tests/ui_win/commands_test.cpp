@@ -497,6 +497,19 @@ TEST(Commands, TheContextMenuOffersTheFiveCommandsWhereverTheClickWas) {
             EXPECT_EQ(::GetMenuItemID(menu, i), static_cast<UINT>(ids[i]));
             EXPECT_STREQ(text, texts[i]);
         }
+        // The commands that act on a process are greyed while no row is selected.
+        for (int i = 0; i < 5; ++i) {
+            const bool needsRow = i >= 1 && i <= 3;
+            const UINT state = ::GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION);
+            EXPECT_EQ((state & MF_GRAYED) != 0, needsRow && !c.onRow) << texts[i];
+        }
+        if (!c.onRow) {
+            uitest::KeepScreenshot(popup, "context_menu_below_rows");
+            run.Key(VK_ESCAPE);
+            EXPECT_TRUE(WaitUntil([&] { return !::IsWindowVisible(popup); }, 3000));
+            EXPECT_TRUE(run.NoBox());
+            continue;
+        }
         // "复制进程名", chosen with the mouse: it acts on the selected row.
         uitest::SetClipboardMarker();
         RECT item{};
@@ -538,16 +551,16 @@ TEST(Find, CtrlFAndTheMenuOpenTheFindDialogAndF3RepeatsTheSearch) {
     MainWindowRun run;
     ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("find.log", log)));
 
-    // F3 before any search: the empty text upwards, so the row above the top row is found.
+    // F3 before any search: there is nothing to repeat, so nothing moves.
     ::SendMessageA(run.tree, LVM_ENSUREVISIBLE, 39, FALSE);
     ::SendMessageA(run.tree, LVM_ENSUREVISIBLE, 5, FALSE);
     const int top = static_cast<int>(::SendMessageA(run.tree, LVM_GETTOPINDEX, 0, 0));
     ASSERT_GT(top, 0);
     run.Click(run.CellPoint(run.tree, top, 3));
     run.Key(VK_F3);
-    EXPECT_TRUE(WaitUntil(
-        [&] { return ::SendMessageA(run.tree, LVM_GETTOPINDEX, 0, 0) == top - 1; }, 2000));
-    EXPECT_NE(
+    ::Sleep(200);
+    EXPECT_EQ(::SendMessageA(run.tree, LVM_GETTOPINDEX, 0, 0), top);
+    EXPECT_EQ(
         ::SendMessageA(run.tree, LVM_GETITEMSTATE, static_cast<WPARAM>(top - 1), LVIS_SELECTED), 0);
 
     struct Way {
@@ -586,6 +599,166 @@ TEST(Find, CtrlFAndTheMenuOpenTheFindDialogAndF3RepeatsTheSearch) {
     });
     EXPECT_EQ(lastText, "SVC");
     EXPECT_EQ(lastDirection, 1);
+}
+
+std::string FindLog() {
+    std::string log;
+    for (uint32_t id = 1; id <= 40; ++id) {
+        log += ProLine(id, 0, id,
+                       id == 1        ? "C:\\explorer.exe"
+                       : id % 10 == 0 ? "C:\\svchost.exe"
+                                      : "C:\\p" + std::to_string(id) + ".exe");
+        log += BehaviorLine("[FILE_READ]", id, "t", "of " + std::to_string(id));
+    }
+    return log;
+}
+
+int SelectedCount(MainWindowRun& run) {
+    return static_cast<int>(::SendMessageA(run.tree, LVM_GETSELECTEDCOUNT, 0, 0));
+}
+
+int FocusRow(MainWindowRun& run) {
+    return static_cast<int>(::SendMessageA(run.tree, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
+                                           MAKELPARAM(LVNI_FOCUSED, 0)));
+}
+
+// Types `text` into the open find dialog and presses OK.
+void SearchFromDialog(MainWindowRun& run, const char* text, int direction = 1) {
+    run.BringToFront();
+    run.Key('F', true);
+    const HWND dialog = FindDialog(run, "查找进程");
+    ASSERT_NE(dialog, nullptr);
+    ::SetDlgItemTextA(dialog, IDC_FIND_TEXT, text);
+    ::SendMessageA(::GetDlgItem(dialog, IDC_FIND_DOWN), BM_SETCHECK,
+                   direction == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
+    ::SendMessageA(::GetDlgItem(dialog, IDC_FIND_UP), BM_SETCHECK,
+                   direction == 1 ? BST_UNCHECKED : BST_CHECKED, 0);
+    ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }, 3000));
+}
+
+TEST(Find, AHitIsTheOnlySelectedRowTheFocusAndTheNextSearchGoesOnAfterIt) {
+    MainWindowRun run;
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("find-hit.log", FindLog())));
+    // Two rows picked by the user before.
+    run.Click(run.CellPoint(run.tree, 3, 3));
+    run.Click(run.CellPoint(run.tree, 5, 3), true);
+    ASSERT_EQ(SelectedCount(run), 2);
+
+    // The top row itself is compared when there was no hit yet.
+    ASSERT_EQ(::SendMessageA(run.tree, LVM_GETTOPINDEX, 0, 0), 0);
+    SearchFromDialog(run, "explorer");
+    EXPECT_EQ(SelectedCount(run), 1);
+    EXPECT_EQ(run.FirstSelected(run.tree), 0);
+    EXPECT_EQ(FocusRow(run), 0);
+    EXPECT_TRUE(WaitUntil([&] { return run.Text(run.behaviors, 0, 3) == "of 1"; }, 2000));
+
+    // Each F3 goes on after the last hit, to the end of the list and no further: the last one,
+    // which the view cannot bring to the top, is not found again and again.
+    const int hits[] = {9, 19, 29, 39};
+    SearchFromDialog(run, "SVC");
+    for (std::size_t i = 0; i < std::size(hits); ++i) {
+        SCOPED_TRACE(hits[i]);
+        if (i > 0) {
+            run.Key(VK_F3);
+        }
+        EXPECT_TRUE(WaitUntil([&] { return FocusRow(run) == hits[i]; }, 2000));
+        EXPECT_EQ(SelectedCount(run), 1);
+        EXPECT_EQ(run.FirstSelected(run.tree), hits[i]);
+        EXPECT_EQ(run.Text(run.behaviors, 0, 3), "of " + std::to_string(hits[i] + 1));
+        // In view.
+        const int top = static_cast<int>(::SendMessageA(run.tree, LVM_GETTOPINDEX, 0, 0));
+        const int perPage = static_cast<int>(::SendMessageA(run.tree, LVM_GETCOUNTPERPAGE, 0, 0));
+        EXPECT_TRUE(hits[i] >= top && hits[i] < top + perPage);
+    }
+    int again = -1;
+    run.Call([&](CVantrelDlg& d) { again = d.FindProcessByName("svc", 1); });
+    EXPECT_EQ(again, 0);
+    EXPECT_EQ(FocusRow(run), 39);
+    // Upwards from the last hit.
+    run.Call([&](CVantrelDlg& d) { again = d.FindProcessByName("svc", -1); });
+    EXPECT_EQ(again, 1);
+    EXPECT_EQ(FocusRow(run), 29);
+    EXPECT_EQ(SelectedCount(run), 1);
+}
+
+TEST(Find, ATextOfOneByteIsRefusedAsTooShort) {
+    MainWindowRun run;
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("find-short.log", FindLog())));
+    run.Key('F', true);
+    const HWND dialog = FindDialog(run, "查找进程");
+    ASSERT_NE(dialog, nullptr);
+    for (const char* text : {"e", ""}) {
+        SCOPED_TRACE(text);
+        ::SetDlgItemTextA(dialog, IDC_FIND_TEXT, text);
+        ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        uitest::SeenBox box;
+        WaitUntil(
+            [&] {
+                box = run.WaitForBox(50);
+                return box.window != nullptr && box.window != dialog;
+            },
+            3000);
+        ASSERT_NE(box.window, dialog);
+        EXPECT_EQ(box.text, "请至少输入两个字节（一个汉字或两个字母）");
+        EXPECT_EQ(box.caption, "系统提示:");
+        run.Dismiss(box);
+        EXPECT_TRUE(::IsWindow(dialog));  // still open for another try
+    }
+    ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }, 3000));
+}
+
+struct DialogCount {
+    DWORD thread;
+    int count = 0;
+};
+
+BOOL CALLBACK CountFindDialogs(HWND hwnd, LPARAM data) {
+    auto* search = reinterpret_cast<DialogCount*>(data);
+    char text[64] = {};
+    ::GetWindowTextA(hwnd, text, sizeof(text));
+    if (std::string(text) == "查找进程" &&
+        ::GetWindowThreadProcessId(hwnd, nullptr) == search->thread) {
+        ++search->count;
+    }
+    return TRUE;
+}
+
+TEST(Find, TheDialogOpensBesideTheListOnceAndNeverOverItsTopRows) {
+    MainWindowRun run;
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("find-place.log", FindLog())));
+    // Two Ctrl+F before the first dialog has the keys: one dialog, brought forward.
+    ::PostMessageA(run.window, WM_SHOW_FIND, 0, 0);
+    ::PostMessageA(run.window, WM_SHOW_FIND, 0, 0);
+    const HWND dialog = FindDialog(run, "查找进程");
+    ASSERT_NE(dialog, nullptr);
+    ::Sleep(300);
+    DialogCount count{::GetWindowThreadProcessId(run.window, nullptr)};
+    ::EnumWindows(CountFindDialogs, reinterpret_cast<LPARAM>(&count));
+    EXPECT_EQ(count.count, 1);
+    EXPECT_EQ(::GetForegroundWindow(), dialog);
+
+    // The list's header and its top six rows stay uncovered.
+    RECT list{};
+    ::GetWindowRect(run.tree, &list);
+    RECT row{};
+    row.left = LVIR_BOUNDS;
+    ::SendMessageA(run.tree, LVM_GETITEMRECT, 5, reinterpret_cast<LPARAM>(&row));
+    POINT sixthRowBottom{0, row.bottom};
+    ::ClientToScreen(run.tree, &sixthRowBottom);
+    const RECT topRows{list.left, list.top, list.right, sixthRowBottom.y};
+    RECT placed{};
+    ::GetWindowRect(dialog, &placed);
+    RECT overlap{};
+    EXPECT_FALSE(::IntersectRect(&overlap, &placed, &topRows))
+        << placed.left << "," << placed.top << " " << placed.right << "," << placed.bottom;
+    RECT screen{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+    EXPECT_TRUE(::IntersectRect(&overlap, &placed, &screen) && ::EqualRect(&overlap, &placed));
+    uitest::KeepScreenshot(run.window, "find_dialog_placed_window");
+    ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }, 3000));
+    EXPECT_TRUE(run.Running());
 }
 
 TEST(Tools, TheFeatureCodeWindowOpensFromTheMenuBar) {

@@ -98,9 +98,10 @@ TEST(ProcessTree, TheBoxFoldsAndUnfoldsAndAChildlessBoxDoesNothing) {
     EXPECT_EQ(Names(run), (std::vector<std::string>{"R1.exe", "R3.exe"}));
     EXPECT_EQ(run.Rows()[0].expandState, 0);
     EXPECT_EQ(run.Column(run.tree, 6), (std::vector<std::string>{"2", "0"}));  // all descendants
-    EXPECT_EQ(run.Pane(0), "4");                 // the count of the last rebuild
-    EXPECT_EQ(run.ItemCount(run.behaviors), 0);  // a box click chooses nothing
-    run.Click(BoxPoint(run, 0));                 // unfold R1
+    EXPECT_EQ(run.Pane(0), "4");  // the count of the last rebuild
+    // The box's row became the focus row: the behaviour list follows it (R1 did three things).
+    EXPECT_TRUE(WaitUntil([&] { return run.ItemCount(run.behaviors) == 3; }, 2000));
+    run.Click(BoxPoint(run, 0));  // unfold R1
     EXPECT_EQ(Names(run), (std::vector<std::string>{"R1.exe", "R2.exe", "R4.exe", "R3.exe"}));
     EXPECT_EQ(run.Rows()[0].expandState, 1);
 
@@ -114,13 +115,21 @@ TEST(ProcessTree, TheBoxFoldsAndUnfoldsAndAChildlessBoxDoesNothing) {
     const std::vector<ProcessRow> rows = run.Rows();
     EXPECT_EQ(rows[1].expandState, 1);
 
-    // Where a childless row would have its box: nothing changes, not even the behaviour list.
+    // Where a childless row would have its box: the rows stay; the row is the focus row, and the
+    // behaviour list shows its process.
     run.Click(BoxPoint(run, 2));
     EXPECT_EQ(Names(run), (std::vector<std::string>{"R1.exe", "R2.exe", "R4.exe", "R3.exe"}));
-    EXPECT_EQ(run.ItemCount(run.behaviors), 0);
-    bool chosen = true;
-    run.Call([&](CVantrelDlg& d) { chosen = d.selectedBehaviors != nullptr; });
-    EXPECT_FALSE(chosen);
+    bool chosenR4 = false;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            run.Call([&](CVantrelDlg& d) {
+                std::lock_guard store(d.analyzer.lock);
+                const ProcessRecord* r4 = d.analyzer.FindProcess(4, d.analyzer.roots);
+                chosenR4 = r4 != nullptr && d.selectedBehaviors == &r4->behaviors;
+            });
+            return chosenR4;
+        },
+        2000));
 }
 
 TEST(ProcessTree, AClickElsewhereChoosesTheRowClicked) {
@@ -252,7 +261,9 @@ TEST(ProcessTree, ARefreshKeepsTheSelectionFocusAndTopRowByProcess) {
     const int newTop = static_cast<int>(::SendMessageA(run.tree, LVM_GETTOPINDEX, 0, 0));
     EXPECT_EQ(newTop, top + 2);
     EXPECT_EQ(run.Text(run.tree, newTop, 9), topId);
-    EXPECT_EQ(run.ItemCount(run.behaviors), 0);  // until the next click
+    // The behaviour list shows the focus row's process, restored by id.
+    EXPECT_EQ(run.ItemCount(run.behaviors), 1);
+    EXPECT_EQ(run.Text(run.behaviors, 0, 3), "C:\\f" + second);
 }
 
 // The sample log as the analyst sees it; the screenshot is kept for a look.

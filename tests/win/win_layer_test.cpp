@@ -169,6 +169,51 @@ TEST(MessageWindow, BindingEndsWithTheWindowOrWithTheObject) {
     }
 }
 
+BOOL CALLBACK CountProperty(HWND, LPSTR, HANDLE, ULONG_PTR count) {
+    ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+int PropertyCount(HWND hwnd) {
+    int count = 0;
+    ::EnumPropsExA(hwnd, CountProperty, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+// Every message finds its object with one load from the window's user data, not through a window
+// property (a call into the system per message, a server round trip under Wine).
+TEST(MessageWindow, TheWindowLeadsToItsObjectThroughItsUserDataNotAProperty) {
+    Probe probe;
+    ASSERT_TRUE(probe.Make());
+    EXPECT_EQ(::GetWindowLongPtrW(probe.Handle(), GWLP_USERDATA),
+              reinterpret_cast<LONG_PTR>(static_cast<win::MessageWindow*>(&probe)));
+    // No more properties than the system gives any window of that kind.
+    const HWND plain = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 50, 20, nullptr, nullptr,
+                                         nullptr, nullptr);
+    EXPECT_EQ(PropertyCount(probe.Handle()), PropertyCount(plain));
+    ::DestroyWindow(plain);
+
+    Host host(200, 100);
+    const HWND edit = ::CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE, 0, 0, 100, 20,
+                                        host.Handle(), nullptr, nullptr, nullptr);
+    const int before = PropertyCount(edit);
+    {
+        Probe control;
+        ASSERT_TRUE(control.Subclass(edit));
+        EXPECT_EQ(::GetWindowLongPtrW(edit, GWLP_USERDATA),
+                  reinterpret_cast<LONG_PTR>(static_cast<win::MessageWindow*>(&control)));
+        // Its own procedure in the window's slot, not the common controls' chain of subclasses,
+        // which is found through a property on every message.
+        EXPECT_NE(::GetWindowLongPtrW(edit, GWLP_WNDPROC), 0);
+        EXPECT_LE(PropertyCount(edit), before + 1);
+        EXPECT_EQ(::SendMessageA(edit, WM_LBUTTONDOWN, 0, 0), 42);
+        ::SetWindowTextA(edit, "typed");
+        EXPECT_EQ(TextOf(edit), "typed");
+    }
+    EXPECT_EQ(::GetWindowLongPtrW(edit, GWLP_USERDATA), 0);
+    EXPECT_EQ(PropertyCount(edit), before);
+}
+
 TEST(MessageWindow, ControlNotificationsAreOfferedToTheControlBeforeItsParent) {
     struct Case {
         std::optional<LRESULT> controlAnswer;
