@@ -1,6 +1,9 @@
 #include "engine/behavior_sort.h"
 
 #include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -19,6 +22,32 @@ void SortBy(SegmentedArray<BehaviorRecord>& behaviors, bool ascending) {
                   });
     }
 }
+
+using KeyOf = std::string_view (BehaviorRecord::*)() const;
+
+KeyOf ColumnKey(int column) {
+    switch (column) {
+        case 0:
+            return &BehaviorRecord::time;
+        case 1:
+            return &BehaviorRecord::action;
+        case 2:
+            return &BehaviorRecord::handling;
+        case 3:
+            return &BehaviorRecord::info;
+        default:
+            return nullptr;
+    }
+}
+
+// A record with its key's place in the copied key bytes. std::sort moves elements by the outcomes
+// of its comparisons alone, so sorting these by key reorders them exactly as SortBy reorders the
+// records themselves, equal keys included.
+struct Keyed {
+    std::size_t offset;
+    std::size_t length;
+    BehaviorRecord record;
+};
 
 }  // namespace
 
@@ -39,4 +68,67 @@ void SortBehaviors(SegmentedArray<BehaviorRecord>& behaviors, int column, bool a
         default:
             break;
     }
+}
+
+bool SortBehaviorsOffLock(std::recursive_mutex& lock, SegmentedArray<BehaviorRecord>* const& target,
+                          int column, bool ascending) {
+    const KeyOf key = ColumnKey(column);
+    if (key == nullptr) {
+        return false;
+    }
+    SegmentedArray<BehaviorRecord>* behaviors = nullptr;
+    std::size_t count = 0;
+    {
+        std::lock_guard guard(lock);
+        behaviors = target;
+        if (behaviors == nullptr) {
+            return false;
+        }
+        count = behaviors->size();
+    }
+    // The keys are copied, not viewed: the store may be cleared while they are sorted.
+    std::vector<Keyed> keyed;
+    keyed.reserve(count);
+    std::string keys;
+    for (std::size_t start = 0; start < count; start += kSortSlice) {
+        const std::size_t end = std::min(count, start + kSortSlice);
+        std::lock_guard guard(lock);
+        if (target != behaviors) {
+            return false;
+        }
+        for (std::size_t i = start; i < end; ++i) {
+            const BehaviorRecord& record = (*behaviors)[i];
+            const std::string_view text = (record.*key)();
+            keyed.push_back(Keyed{keys.size(), text.size(), record});
+            keys.append(text);
+        }
+    }
+    const char* const base = keys.data();
+    const auto view = [base](const Keyed& k) {
+        return std::string_view(base + k.offset, k.length);
+    };
+    if (ascending) {
+        std::sort(keyed.begin(), keyed.end(),
+                  [&view](const Keyed& a, const Keyed& b) { return view(a) < view(b); });
+    } else {
+        std::sort(keyed.begin(), keyed.end(),
+                  [&view](const Keyed& a, const Keyed& b) { return view(b) < view(a); });
+    }
+    SegmentedArray<BehaviorRecord> sorted;
+    for (const Keyed& k : keyed) {
+        sorted.push_back(k.record);
+    }
+    {
+        std::lock_guard guard(lock);
+        if (target != behaviors || behaviors->size() < count) {
+            return false;
+        }
+        // Only what was appended meanwhile is copied under this hold.
+        for (std::size_t i = count; i < behaviors->size(); ++i) {
+            sorted.push_back((*behaviors)[i]);
+        }
+        std::swap(*behaviors, sorted);
+    }
+    // The old blocks are freed here, after the lock is released.
+    return true;
 }
