@@ -1,6 +1,7 @@
 #include "engine/behavior_sort.h"
 
 #include <algorithm>
+#include <deque>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,14 +41,21 @@ KeyOf ColumnKey(int column) {
     }
 }
 
-// A record with its key's place in the copied key bytes. std::sort moves elements by the outcomes
-// of its comparisons alone, so sorting these by key reorders them exactly as SortBy reorders the
-// records themselves, equal keys included.
+// A record with its key. std::sort moves elements by the outcomes of its comparisons alone, so
+// sorting these by key reorders them exactly as SortBy reorders the records themselves, equal keys
+// included.
 struct Keyed {
-    std::size_t offset;
+    const char* key;
     std::size_t length;
     BehaviorRecord record;
 };
+
+// Key bytes a slice is expected to need (infos are long, the other keys short), made ready before
+// the lock is taken: fresh memory first touched under the lock would keep the follower waiting
+// while the system supplies it.
+std::size_t SliceKeyBytes(int column) {
+    return kSortSlice * (column == 3 ? 160 : 32);
+}
 
 }  // namespace
 
@@ -86,27 +94,34 @@ bool SortBehaviorsOffLock(std::recursive_mutex& lock, SegmentedArray<BehaviorRec
         }
         count = behaviors->size();
     }
-    // The keys are copied, not viewed: the store may be cleared while they are sorted.
-    std::vector<Keyed> keyed;
-    keyed.reserve(count);
-    std::string keys;
+    // The keys are copied, not viewed: the store may be cleared while they are sorted. Each slice
+    // keeps its own key bytes, so that no hold of the lock copies the keys gathered before.
+    std::vector<Keyed> keyed(count);
+    std::deque<std::string> keys;
+    std::vector<std::size_t> offsets(kSortSlice);
     for (std::size_t start = 0; start < count; start += kSortSlice) {
         const std::size_t end = std::min(count, start + kSortSlice);
-        std::lock_guard guard(lock);
-        if (target != behaviors) {
-            return false;
+        std::string& bytes = keys.emplace_back(SliceKeyBytes(column), '\0');
+        bytes.clear();
+        {
+            std::lock_guard guard(lock);
+            if (target != behaviors) {
+                return false;
+            }
+            for (std::size_t i = start; i < end; ++i) {
+                const BehaviorRecord& record = (*behaviors)[i];
+                const std::string_view text = (record.*key)();
+                // The offset for now; the address once the bytes no longer move.
+                offsets[i - start] = bytes.size();
+                keyed[i] = Keyed{nullptr, text.size(), record};
+                bytes.append(text);
+            }
         }
         for (std::size_t i = start; i < end; ++i) {
-            const BehaviorRecord& record = (*behaviors)[i];
-            const std::string_view text = (record.*key)();
-            keyed.push_back(Keyed{keys.size(), text.size(), record});
-            keys.append(text);
+            keyed[i].key = bytes.data() + offsets[i - start];
         }
     }
-    const char* const base = keys.data();
-    const auto view = [base](const Keyed& k) {
-        return std::string_view(base + k.offset, k.length);
-    };
+    const auto view = [](const Keyed& k) { return std::string_view(k.key, k.length); };
     if (ascending) {
         std::sort(keyed.begin(), keyed.end(),
                   [&view](const Keyed& a, const Keyed& b) { return view(a) < view(b); });

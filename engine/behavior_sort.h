@@ -12,7 +12,7 @@
 void SortBehaviors(SegmentedArray<BehaviorRecord>& behaviors, int column, bool ascending);
 
 // How many behaviours one hold of the lock copies while SortBehaviorsOffLock gathers them.
-inline constexpr std::size_t kSortSlice = 32768;
+inline constexpr std::size_t kSortSlice = 8192;
 
 // The same order as SortBehaviors, equal keys included, for a sequence others may append to
 // meanwhile: the records and copies of their keys are taken under short holds of `lock`, a slice
