@@ -57,6 +57,31 @@ std::size_t SliceKeyBytes(int column) {
     return kSortSlice * (column == 3 ? 160 : 32);
 }
 
+// The lock for one hold, noting how long it was held when asked to.
+class Hold {
+  public:
+    Hold(std::recursive_mutex& lock, std::chrono::steady_clock::duration* longest)
+        : lock_(lock), longest_(longest) {
+        lock_.lock();
+        if (longest_ != nullptr) {
+            since_ = std::chrono::steady_clock::now();
+        }
+    }
+    ~Hold() {
+        if (longest_ != nullptr) {
+            *longest_ = std::max(*longest_, std::chrono::steady_clock::now() - since_);
+        }
+        lock_.unlock();
+    }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+  private:
+    std::recursive_mutex& lock_;
+    std::chrono::steady_clock::duration* longest_;
+    std::chrono::steady_clock::time_point since_;
+};
+
 }  // namespace
 
 void SortBehaviors(SegmentedArray<BehaviorRecord>& behaviors, int column, bool ascending) {
@@ -79,7 +104,8 @@ void SortBehaviors(SegmentedArray<BehaviorRecord>& behaviors, int column, bool a
 }
 
 bool SortBehaviorsOffLock(std::recursive_mutex& lock, SegmentedArray<BehaviorRecord>* const& target,
-                          int column, bool ascending) {
+                          int column, bool ascending,
+                          std::chrono::steady_clock::duration* longestHold) {
     const KeyOf key = ColumnKey(column);
     if (key == nullptr) {
         return false;
@@ -87,7 +113,7 @@ bool SortBehaviorsOffLock(std::recursive_mutex& lock, SegmentedArray<BehaviorRec
     SegmentedArray<BehaviorRecord>* behaviors = nullptr;
     std::size_t count = 0;
     {
-        std::lock_guard guard(lock);
+        Hold guard(lock, longestHold);
         behaviors = target;
         if (behaviors == nullptr) {
             return false;
@@ -104,7 +130,7 @@ bool SortBehaviorsOffLock(std::recursive_mutex& lock, SegmentedArray<BehaviorRec
         std::string& bytes = keys.emplace_back(SliceKeyBytes(column), '\0');
         bytes.clear();
         {
-            std::lock_guard guard(lock);
+            Hold guard(lock, longestHold);
             if (target != behaviors) {
                 return false;
             }
@@ -134,7 +160,7 @@ bool SortBehaviorsOffLock(std::recursive_mutex& lock, SegmentedArray<BehaviorRec
         sorted.push_back(k.record);
     }
     {
-        std::lock_guard guard(lock);
+        Hold guard(lock, longestHold);
         if (target != behaviors || behaviors->size() < count) {
             return false;
         }

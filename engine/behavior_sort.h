@@ -2,6 +2,7 @@
 #pragma once
 
 #include <mutex>
+#include <thread>
 
 #include "engine/process_record.h"
 
@@ -20,6 +21,7 @@ inline constexpr std::size_t kSortSlice = 8192;
 // Behaviours appended meanwhile follow the sorted ones, as if they had come just after the sort.
 // `target` is read under each hold; when it no longer names the sequence it named at the start
 // (the list was dropped), nothing is changed. Call without `lock` held. Returns whether the
-// sequence was replaced.
+// sequence was replaced. `longestHold`, when given, is raised to the longest hold of `lock`.
 bool SortBehaviorsOffLock(std::recursive_mutex& lock, SegmentedArray<BehaviorRecord>* const& target,
-                          int column, bool ascending);
+                          int column, bool ascending,
+                          std::chrono::steady_clock::duration* longestHold = nullptr);
