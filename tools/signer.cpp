@@ -70,7 +70,8 @@ class CachedSignerLookup final : public SignerLookup {
         FileStamp stamp;
         int result = -1;
         std::string name;
-        std::wstring widePath;  // converted once, for the stamp that checks the entry
+        // Converted once, for the stamp that checks the entry; shared, so a hit copies no text.
+        std::shared_ptr<const std::wstring> widePath;
     };
     struct KeyHash {
         using is_transparent = void;
@@ -88,7 +89,7 @@ class CachedSignerLookup final : public SignerLookup {
 
     template <typename Widen>
     int Lookup(Table& table, std::string_view key, const Widen& widen, char* name) {
-        std::wstring widePath;
+        std::shared_ptr<const std::wstring> widePath;
         FileStamp before;
         {
             // Logs are often read far from the machine that wrote them, where their module files
@@ -105,10 +106,10 @@ class CachedSignerLookup final : public SignerLookup {
                 widePath = it->second.widePath;
             }
         }
-        if (widePath.empty()) {
-            widePath = widen();
+        if (!widePath) {
+            widePath = std::make_shared<const std::wstring>(widen());
         }
-        if (!readStamp_(widePath.c_str(), before)) {
+        if (!readStamp_(widePath->c_str(), before)) {
             // Nothing there to read: the lookup would fail the same way.
             std::lock_guard guard(mutex_);
             if (table.missing.size() >= capacity_) {
@@ -129,10 +130,10 @@ class CachedSignerLookup final : public SignerLookup {
         }
         // The file is read without the mutex held: other threads' lookups need not wait for it.
         char fresh[kSignerNameSize] = {};
-        const int result = inner_->GetFileSignerName(widePath.c_str(), fresh);
+        const int result = inner_->GetFileSignerName(widePath->c_str(), fresh);
         // An answer read while the file changed belongs to neither version: not remembered.
         FileStamp after;
-        if (readStamp_(widePath.c_str(), after) && after == before) {
+        if (readStamp_(widePath->c_str(), after) && after == before) {
             std::lock_guard guard(mutex_);
             if (table.entries.size() >= capacity_) {
                 table.entries.clear();
