@@ -12,6 +12,8 @@ int RunJsonCommand(const CliArgs& args);
 int RunStatsCommand(const CliArgs& args);
 int RunFeatureCodeCommand(const CliArgs& args);
 int RunSignerCommand(const CliArgs& args);
+int RunCsvCommand(const CliArgs& args);
+int RunFollowCommand(const CliArgs& args);
 
 // Exit codes, as command-line users expect them.
 inline constexpr int kExitOk = 0;

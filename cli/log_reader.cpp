@@ -19,6 +19,12 @@ bool AnalyseWholeLog(const std::string& path, LogAnalyzer& analyzer, std::string
         error = "is a directory";
         return false;
     }
+    // A FIFO or a device would block the read (the FIFO even the open) for as long as no writer
+    // comes.
+    if ((status.st_mode & S_IFMT) != S_IFREG) {
+        error = "not a regular file";
+        return false;
+    }
     if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
         std::fclose(file);
     } else {
@@ -29,5 +35,16 @@ bool AnalyseWholeLog(const std::string& path, LogAnalyzer& analyzer, std::string
     analyzer.SetFileComplete(true);
     // Returns once the pass is over, also when an empty file gave nothing to read.
     analyzer.WaitForWake(analyzer.Wake());
+    std::string detail;
+    switch (analyzer.Problem(&detail)) {
+        case LogAnalyzer::LogProblem::None:
+            return true;
+        case LogAnalyzer::LogProblem::NotRegularFile:
+            error = "not a regular file";
+            return false;
+        case LogAnalyzer::LogProblem::ReadFailed:
+            error = "could not be read further (" + detail + ")";
+            return false;
+    }
     return true;
 }

@@ -17,6 +17,12 @@ struct Command {
 constexpr Command kCommands[] = {
     {"json", "json [--drive X:=DEVICE]... LOG   print the analysed log as JSON (UTF-8)",
      RunJsonCommand},
+    {"csv", "csv [--drive X:=DEVICE]... LOG    print every behaviour as CSV (UTF-8)",
+     RunCsvCommand},
+    {"follow",
+     "follow [--idle-exit S] [--drive X:=DEVICE]... LOG   print new processes and behaviours as "
+     "they come (NDJSON)",
+     RunFollowCommand},
     {"stats", "stats LOG                         summarise the analysed log: counts per action",
      RunStatsCommand},
     {"featurecode", "featurecode FILE...               print the feature code of each PE file",
@@ -49,6 +55,10 @@ int main(int argc, char** argv) {
     if (name == "--help" || name == "-h" || name == "help") {
         PrintUsage(stdout);
         return FinishOutput(kExitOk);
+    }
+    if (name == "--version") {
+        std::fputs("vantrel-cli " VANTREL_VERSION "\n", stdout);
+        return kExitOk;
     }
     for (const Command& command : kCommands) {
         if (name == command.name) {

@@ -1,6 +1,8 @@
 #include "controls/header_ctrl_cl.h"
 
+#include "win/dpi.h"
 #include "win/handles.h"
+#include "win/text.h"
 
 #include <algorithm>
 
@@ -14,9 +16,11 @@ void CHeaderCtrlCl::Paint(HDC dc) {
     const RECT client = ClientRect();
     const int count = static_cast<int>(Send(HDM_GETITEMCOUNT));
 
-    win::Font font(::CreateFontA(13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS,
-                                 "新宋体"));
+    // A Chinese character set and UTF-16 titles: 8-bit text would be converted through the code
+    // page of the font's character set, which for a Western one garbles every Chinese title.
+    win::Font font(::CreateFontW(win::Scale(kTitleHeight, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                                 FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                 DEFAULT_QUALITY, FF_SWISS, kTitleFace));
     win::SelectGuard fontSelected(dc, font.Get());
 
     int red = baseRed;
@@ -45,9 +49,9 @@ void CHeaderCtrlCl::Paint(HDC dc) {
         ::MoveToEx(dc, item.right, item.top + 3, nullptr);
         ::LineTo(dc, item.right, item.bottom - 3);
         if (static_cast<std::size_t>(i) < titles.size()) {
-            const std::string& title = titles[static_cast<std::size_t>(i)];
-            ::TextOutA(dc, item.left + 6, item.top + 8, title.c_str(),
-                       static_cast<int>(title.size()));
+            const std::wstring title = win::Wide(titles[static_cast<std::size_t>(i)]);
+            ::TextOutW(dc, item.left + win::Scale(6, dpi), item.top + win::Scale(8, dpi),
+                       title.c_str(), static_cast<int>(title.size()));
         }
     }
 }

@@ -22,6 +22,11 @@ class CHeaderCtrlCl : public win::MessageWindow {
     const int32_t gradientStep = 3;
     const float heightScale = 1.3f;
     const COLORREF textColor = RGB(0, 0, 0);
+    // The DPI the titles' font and margins are scaled to; the owner sets it.
+    int dpi = 96;
+    // The titles' face and height at 96 DPI.
+    static constexpr wchar_t kTitleFace[] = L"新宋体";
+    static constexpr int kTitleHeight = 13;
 
     // Takes over the header window of a list.
     bool Attach(HWND header) { return Subclass(header); }

@@ -1,9 +1,11 @@
 #include "controls/list_ctrl_ex.h"
 
 #include "res/resource.h"
+#include "win/text.h"
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -46,7 +48,109 @@ bool CListCtrlEx::Attach(HWND list) {
     const HINSTANCE instance = ::GetModuleHandleA(nullptr);
     plusBox_.Reset(::LoadBitmapW(instance, MAKEINTRESOURCEW(IDB_PLUS)));
     minusBox_.Reset(::LoadBitmapW(instance, MAKEINTRESOURCEW(IDB_MINUS)));
+    CreateTooltip();
     return true;
+}
+
+void CListCtrlEx::CreateTooltip() {
+    tooltip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                                WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, 0, 0, 0, 0, hwnd_, nullptr,
+                                ::GetModuleHandleA(nullptr), nullptr);
+    if (tooltip == nullptr) {
+        return;
+    }
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_TRACK | TTF_ABSOLUTE;
+    tool.hwnd = hwnd_;
+    tool.uId = 1;
+    tool.lpszText = const_cast<wchar_t*>(L"");
+    ::SendMessageW(tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    // Long paths and command lines wrap instead of running off the screen.
+    ::SendMessageW(tooltip, TTM_SETMAXTIPWIDTH, 0, Px(600));
+}
+
+void CListCtrlEx::HideTooltip() {
+    if (tooltip == nullptr || tipItem < 0) {
+        return;
+    }
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.hwnd = hwnd_;
+    tool.uId = 1;
+    ::SendMessageW(tooltip, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&tool));
+    tipItem = -1;
+    tipColumn = -1;
+}
+
+RECT CListCtrlEx::Column0Rect(int row) const {
+    RECT bounds{};
+    bounds.left = LVIR_BOUNDS;
+    if (Send(LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&bounds)) == 0) {
+        return RECT{};
+    }
+    const auto width = static_cast<LONG>(Send(LVM_GETCOLUMNWIDTH, 0));
+    return RECT{bounds.left, bounds.top, bounds.left + width, bounds.bottom};
+}
+
+SIZE CListCtrlEx::IconSize() const {
+    int cx = Px(16);
+    int cy = Px(16);
+    if (smallImageList != nullptr) {
+        ::ImageList_GetIconSize(smallImageList, &cx, &cy);
+    }
+    return SIZE{cx, cy};
+}
+
+RECT CListCtrlEx::ExpandBoxRect(int row) const {
+    RECT label{};
+    label.left = LVIR_LABEL;
+    if (row < 0 || static_cast<std::size_t>(row) >= rows.size() ||
+        Send(LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&label)) == 0) {
+        return RECT{};
+    }
+    const int indent = rows[static_cast<std::size_t>(row)].indent * Px(8);
+    const int left = label.left + indent - Px(20);
+    const RECT box{left, label.top + Px(2), left + Px(16), label.bottom - Px(4)};
+    const RECT column = Column0Rect(row);
+    RECT inside{};
+    ::IntersectRect(&inside, &box, &column);
+    return inside;
+}
+
+RECT CListCtrlEx::TextRect(int row, int column) const {
+    RECT cell{};
+    cell.top = column;
+    cell.left = LVIR_LABEL;
+    if (Send(LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&cell)) == 0) {
+        return RECT{};
+    }
+    if (column == 0 && row >= 0 && static_cast<std::size_t>(row) < rows.size()) {
+        const int indent = rows[static_cast<std::size_t>(row)].indent * Px(8);
+        cell.left += indent + Px(6) + IconSize().cx;
+        cell.right = std::min(cell.right, Column0Rect(row).right);
+    } else {
+        cell.left += 1;
+    }
+    cell.right -= 1;
+    return cell;
+}
+
+bool CListCtrlEx::CellIsCut(int row, int column) const {
+    const RECT place = TextRect(row, column);
+    const std::string text = ItemText(row, column);
+    if (text.empty()) {
+        return false;
+    }
+    const HDC dc = ::GetDC(hwnd_);
+    if (dc == nullptr) {
+        return false;
+    }
+    const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(Send(WM_GETFONT)));
+    const SIZE size = win::TextExtent936(dc, text);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(hwnd_, dc);
+    return size.cx > place.right - place.left;
 }
 
 bool CListCtrlEx::Create(DWORD style, const RECT& rect, HWND parent, UINT id) {
@@ -63,13 +167,14 @@ bool CListCtrlEx::CreateEx(DWORD exStyle, DWORD style, const RECT& rect, HWND pa
 
 int CListCtrlEx::InsertColumn(int index, const char* title, int, int width, int) {
     std::string text = title != nullptr ? title : "";
-    LVCOLUMNA column{};
+    std::wstring wide = win::Wide(text);
+    LVCOLUMNW column{};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
     column.fmt = LVCFMT_LEFT;
     column.cx = width;
-    column.pszText = text.data();
+    column.pszText = wide.data();
     const int result = static_cast<int>(
-        Send(LVM_INSERTCOLUMNA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column)));
+        Send(LVM_INSERTCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column)));
     // The header paints titles by position, so the title goes where the column went.
     if (result >= 0) {
         const auto at = static_cast<std::size_t>(result);
@@ -143,30 +248,25 @@ void CListCtrlEx::DrawItem(const DRAWITEMSTRUCT& draw) {
         ::SetTextColor(dc, RGB(0, 0, 0));
     }
 
+    // Column 0 holds the box, the icon and the name; however deep the row, none of them may reach
+    // into the columns after it.
+    const RECT column0 = Column0Rect(i);
     if ((draw.itemAction & ODA_DRAWENTIRE) != 0) {
         const int columns =
             header.Handle() != nullptr ? static_cast<int>(header.Send(HDM_GETITEMCOUNT)) : 0;
         for (int k = 0; k < columns; ++k) {
-            RECT cell{};
-            cell.top = k;
-            cell.left = LVIR_LABEL;
-            if (Send(LVM_GETSUBITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&cell)) ==
-                0) {
+            RECT cell = TextRect(i, k);
+            if (cell.bottom <= cell.top) {
+                continue;  // the list has no such cell
+            }
+            if (k == kHandlingColumn) {
+                // Stays for the columns after it.
+                ::SetTextColor(dc, ordinary ? RGB(0, 0, 0) : kMarkedHandling);
+            }
+            if (cell.right <= cell.left) {
                 continue;
             }
-            const std::string text = ItemText(i, k);
-            if (k == 0) {
-                cell.left += row.indent * 8 + 22;
-            } else {
-                if (k == kHandlingColumn) {
-                    // Stays for the columns after it.
-                    ::SetTextColor(dc, ordinary ? RGB(0, 0, 0) : kMarkedHandling);
-                }
-                cell.left += 1;
-            }
-            cell.right -= 1;
-            ::DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &cell,
-                        DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+            win::DrawText936(dc, ItemText(i, k), cell, DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
         }
     }
 
@@ -174,25 +274,32 @@ void CListCtrlEx::DrawItem(const DRAWITEMSTRUCT& draw) {
     label.left = LVIR_LABEL;
     const bool haveLabel =
         Send(LVM_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&label)) != 0;
-    if (!haveLabel) {
+    if (!haveLabel || column0.right <= column0.left) {
         return;
     }
-    if (row.iconIndex != -1 && smallImageList != nullptr) {
-        ::ImageList_DrawEx(smallImageList, row.iconIndex, dc, label.left + row.indent * 8 + 2,
-                           label.top + 4, 16, 16, 0, 0, ILD_TRANSPARENT);
+    const int saved = ::SaveDC(dc);
+    ::IntersectClipRect(dc, column0.left, column0.top, column0.right, column0.bottom);
+    const int indent = row.indent * Px(8);
+    if (row.iconIndex >= 0 && smallImageList != nullptr) {
+        // The image list's own size: the system's small icons grow with the DPI.
+        const SIZE icon = IconSize();
+        const int top = label.top + (label.bottom - label.top - icon.cy) / 2;
+        ::ImageList_DrawEx(smallImageList, row.iconIndex, dc, label.left + indent + Px(2), top,
+                           icon.cx, icon.cy, CLR_NONE, CLR_NONE, ILD_TRANSPARENT);
     }
     if (row.expandState != -1) {
         const HBITMAP picture = row.expandState == 0 ? plusBox_.Get() : minusBox_.Get();
         BITMAP size{};
         if (picture != nullptr && ::GetObjectA(picture, sizeof(size), &size) != 0) {
-            const int left = label.left + row.indent * 8 - 20;
-            const int top = label.top + 2;
+            const int left = label.left + indent - Px(18);
+            const int top = label.top + Px(4);
             win::MemoryDc source(::CreateCompatibleDC(dc));
             win::SelectGuard selected(source.Get(), picture);
-            ::BitBlt(dc, left + 2, top + 2, size.bmWidth, size.bmHeight, source.Get(), 0, 0,
-                     SRCCOPY);
+            ::StretchBlt(dc, left, top, Px(size.bmWidth), Px(size.bmHeight), source.Get(), 0, 0,
+                         size.bmWidth, size.bmHeight, SRCCOPY);
         }
     }
+    ::RestoreDC(dc, saved);
 }
 
 void CListCtrlEx::MeasureItem(MEASUREITEMSTRUCT& measure) const {
@@ -224,10 +331,58 @@ win::MessageWindow::Result CListCtrlEx::OnLButtonDblClk(UINT, POINT) {
     return 0;
 }
 
-win::MessageWindow::Result CListCtrlEx::OnMessage(UINT message, WPARAM, LPARAM) {
-    if (message == WM_LIST_REDRAW) {
-        Invalidate(true);
-        return 1;
+win::MessageWindow::Result CListCtrlEx::OnMouseMove(UINT, POINT point) {
+    if (tooltip == nullptr) {
+        return {};
     }
+    LVHITTESTINFO hit{};
+    hit.pt = point;
+    Send(LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    const bool onCell =
+        hit.iItem >= 0 && static_cast<std::size_t>(hit.iItem) < rows.size() && hit.iSubItem >= 0;
+    if (onCell && hit.iItem == tipItem && hit.iSubItem == tipColumn) {
+        return {};
+    }
+    HideTooltip();
+    if (!onCell || !CellIsCut(hit.iItem, hit.iSubItem)) {
+        return {};
+    }
+    const std::wstring text = win::Wide(ItemText(hit.iItem, hit.iSubItem));
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.hwnd = hwnd_;
+    tool.uId = 1;
+    tool.lpszText = const_cast<wchar_t*>(text.c_str());
+    ::SendMessageW(tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    // Over the cell's text, so the whole text reads on from where the cut one starts.
+    const RECT place = TextRect(hit.iItem, hit.iSubItem);
+    POINT at{place.left, place.top};
+    ::ClientToScreen(hwnd_, &at);
+    ::SendMessageW(tooltip, TTM_TRACKPOSITION, 0, MAKELPARAM(at.x, at.y));
+    ::SendMessageW(tooltip, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&tool));
+    tipItem = hit.iItem;
+    tipColumn = hit.iSubItem;
+    TRACKMOUSEEVENT leave{};
+    leave.cbSize = sizeof(leave);
+    leave.dwFlags = TME_LEAVE;
+    leave.hwndTrack = hwnd_;
+    ::TrackMouseEvent(&leave);
     return {};
+}
+
+win::MessageWindow::Result CListCtrlEx::OnMessage(UINT message, WPARAM, LPARAM) {
+    switch (message) {
+        case WM_LIST_REDRAW:
+            Invalidate(true);
+            return 1;
+        case WM_MOUSELEAVE:
+        case WM_VSCROLL:
+        case WM_HSCROLL:
+        case WM_MOUSEWHEEL:
+        case WM_KEYDOWN:
+            HideTooltip();
+            return {};
+        default:
+            return {};
+    }
 }

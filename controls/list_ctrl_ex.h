@@ -24,6 +24,12 @@ class CListCtrlEx : public win::MessageWindow {
     std::vector<ProcessRow> rows;
     HIMAGELIST smallImageList = nullptr;
     HIMAGELIST largeImageList = nullptr;
+    // The DPI the indent, boxes and margins are scaled to; the owner sets it.
+    int dpi = 96;
+    // Shows the whole text of a cell the column cuts, while the pointer is over it.
+    HWND tooltip = nullptr;
+    int tipItem = -1;
+    int tipColumn = -1;
 
     // Takes over a list window (a dialog's list): owner-drawn fixed rows, and `header` on the
     // list's header.
@@ -38,6 +44,16 @@ class CListCtrlEx : public win::MessageWindow {
     // range, which inserts nothing.
     int InsertRow(int index, const ProcessRow& row);
 
+    // Column 0 of a row: the box, icon and text of a deep row end at its right edge.
+    RECT Column0Rect(int row) const;
+    // Where the row's plus or minus box is drawn and clicked: only its part inside column 0, empty
+    // when the indent pushed it out.
+    RECT ExpandBoxRect(int row) const;
+    // Where a cell's text is drawn.
+    RECT TextRect(int row, int column) const;
+    // True when a cell's text is wider than its place.
+    bool CellIsCut(int row, int column) const;
+
     void DrawItem(const DRAWITEMSTRUCT& draw);
     void MeasureItem(MEASUREITEMSTRUCT& measure) const;
 
@@ -46,10 +62,15 @@ class CListCtrlEx : public win::MessageWindow {
     Result OnReflectedMeasureItem(MEASUREITEMSTRUCT* measure) override;
     Result OnReflectedNotify(NMHDR* notice) override;
     Result OnLButtonDblClk(UINT, POINT) override;
+    Result OnMouseMove(UINT keys, POINT point) override;
     Result OnMessage(UINT message, WPARAM, LPARAM) override;
 
   private:
     std::string ItemText(int item, int subItem) const;
+    int Px(int pixels) const { return ::MulDiv(pixels, dpi, 96); }
+    SIZE IconSize() const;
+    void CreateTooltip();
+    void HideTooltip();
 
     // The expand box pictures, loaded once when the list is attached.
     win::Bitmap plusBox_;

@@ -82,43 +82,21 @@ class Hold {
     std::chrono::steady_clock::time_point since_;
 };
 
-}  // namespace
-
-void SortBehaviors(SegmentedArray<BehaviorRecord>& behaviors, int column, bool ascending) {
-    switch (column) {
-        case 0:
-            SortBy<&BehaviorRecord::time>(behaviors, ascending);
-            break;
-        case 1:
-            SortBy<&BehaviorRecord::action>(behaviors, ascending);
-            break;
-        case 2:
-            SortBy<&BehaviorRecord::handling>(behaviors, ascending);
-            break;
-        case 3:
-            SortBy<&BehaviorRecord::info>(behaviors, ascending);
-            break;
-        default:
-            break;
-    }
-}
-
-bool SortBehaviorsOffLock(std::recursive_mutex& lock, SegmentedArray<BehaviorRecord>* const& target,
-                          int column, bool ascending,
-                          std::chrono::steady_clock::duration* longestHold) {
-    const KeyOf key = ColumnKey(column);
-    if (key == nullptr) {
-        return false;
-    }
+// One attempt of SortBehaviorsOffLock: 1 sorted, 0 nothing to do (the list was dropped), -1
+// elements were taken away meanwhile, so the copy is no longer a prefix of the sequence.
+int SortOnce(std::recursive_mutex& lock, SegmentedArray<BehaviorRecord>* const& target, KeyOf key,
+             int column, bool ascending, std::chrono::steady_clock::duration* longestHold) {
     SegmentedArray<BehaviorRecord>* behaviors = nullptr;
     std::size_t count = 0;
+    std::size_t removals = 0;
     {
         Hold guard(lock, longestHold);
         behaviors = target;
         if (behaviors == nullptr) {
-            return false;
+            return 0;
         }
         count = behaviors->size();
+        removals = behaviors->removals();
     }
     // The keys are copied, not viewed: the store may be cleared while they are sorted. Each slice
     // keeps its own key bytes, so that no hold of the lock copies the keys gathered before.
@@ -132,7 +110,10 @@ bool SortBehaviorsOffLock(std::recursive_mutex& lock, SegmentedArray<BehaviorRec
         {
             Hold guard(lock, longestHold);
             if (target != behaviors) {
-                return false;
+                return 0;
+            }
+            if (behaviors->removals() != removals) {
+                return -1;
             }
             for (std::size_t i = start; i < end; ++i) {
                 const BehaviorRecord& record = (*behaviors)[i];
@@ -161,8 +142,11 @@ bool SortBehaviorsOffLock(std::recursive_mutex& lock, SegmentedArray<BehaviorRec
     }
     {
         Hold guard(lock, longestHold);
-        if (target != behaviors || behaviors->size() < count) {
-            return false;
+        if (target != behaviors) {
+            return 0;
+        }
+        if (behaviors->removals() != removals) {
+            return -1;
         }
         // Only what was appended meanwhile is copied under this hold.
         for (std::size_t i = count; i < behaviors->size(); ++i) {
@@ -171,5 +155,43 @@ bool SortBehaviorsOffLock(std::recursive_mutex& lock, SegmentedArray<BehaviorRec
         std::swap(*behaviors, sorted);
     }
     // The old blocks are freed here, after the lock is released.
-    return true;
+    return 1;
+}
+
+}  // namespace
+
+void SortBehaviors(SegmentedArray<BehaviorRecord>& behaviors, int column, bool ascending) {
+    switch (column) {
+        case 0:
+            SortBy<&BehaviorRecord::time>(behaviors, ascending);
+            break;
+        case 1:
+            SortBy<&BehaviorRecord::action>(behaviors, ascending);
+            break;
+        case 2:
+            SortBy<&BehaviorRecord::handling>(behaviors, ascending);
+            break;
+        case 3:
+            SortBy<&BehaviorRecord::info>(behaviors, ascending);
+            break;
+        default:
+            break;
+    }
+}
+
+bool SortBehaviorsOffLock(std::recursive_mutex& lock, SegmentedArray<BehaviorRecord>* const& target,
+                          int column, bool ascending,
+                          std::chrono::steady_clock::duration* longestHold) {
+    const KeyOf key = ColumnKey(column);
+    if (key == nullptr) {
+        return false;
+    }
+    // A behaviour withdrawn meanwhile (a held line taken back) would leave the copy wrong: the
+    // sort then starts again.
+    for (;;) {
+        const int outcome = SortOnce(lock, target, key, column, ascending, longestHold);
+        if (outcome >= 0) {
+            return outcome == 1;
+        }
+    }
 }

@@ -45,6 +45,20 @@ class IdIndex {
         }
     }
 
+    // Forgets `record` as the record of `id`, if it is.
+    void Remove(uint32_t id, const ProcessRecord* record) {
+        if (id < dense_.size()) {
+            if (dense_[id] == record) {
+                dense_[id] = nullptr;
+            }
+            return;
+        }
+        const auto it = sparse_.find(id);
+        if (it != sparse_.end() && it->second == record) {
+            sparse_.erase(it);
+        }
+    }
+
     void Clear() {
         dense_.clear();
         dense_.shrink_to_fit();

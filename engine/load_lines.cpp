@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr std::size_t kLineFields = 6;
+constexpr std::size_t kMostLoadSubFields = 15;
 constexpr std::string_view kSystemSigner = "Microsoft Windows";
 
 bool IsSet(std::string_view flag) {
@@ -19,16 +19,17 @@ void Append(std::string& text, const Pieces&... pieces) {
     (text.append(pieces), ...);
 }
 
-// The information text of a load; `sub` holds 4, 9 or 15 sub-fields and `path` is S0 converted.
-std::string LoadText(std::string_view path, const std::vector<std::string_view>& sub) {
+// The information text of a load; `sub` holds `count` sub-fields (4, 9 or 15) and `path` is S0
+// converted.
+std::string LoadText(std::string_view path, const std::string_view* sub, std::size_t count) {
     std::string text;
     Append(text, "路径：", path, "  ", "大小：", sub[1], "   ");
-    if (sub.size() == 4) {
+    if (count == 4) {
         Append(text, "MD5：", sub[3]);
         return text;
     }
     Append(text, "特征码：", sub[4], "   ");
-    if (sub.size() == 9) {
+    if (count == 9) {
         Append(text, "签名序列号：", sub[5], "   ", "签名公司名：", sub[6], "   ");
         if (!sub[7].empty() && !sub[8].empty()) {
             Append(text, "签名序列号2：", sub[7], "   ", "签名公司名2：", sub[8], "   ");
@@ -58,10 +59,7 @@ std::string LoadText(std::string_view path, const std::vector<std::string_view>&
 
 }  // namespace
 
-bool LogAnalyzer::ParseLoadLine(const std::vector<std::string_view>& fields, bool isModule) {
-    if (fields.size() != kLineFields) {
-        return false;
-    }
+bool LogAnalyzer::ParseLoadLine(const std::string_view* fields, bool isModule) {
     const uint32_t processId = ParseNumber(fields[3]);
     // Opening and decoding a module file is the dearest step of parsing: not for a line that will
     // be dropped anyway. The process is looked up again, with the append, once that work is done.
@@ -71,9 +69,10 @@ bool LogAnalyzer::ParseLoadLine(const std::vector<std::string_view>& fields, boo
             return false;
         }
     }
-    std::vector<std::string_view>& sub = scratch_->subFields;
-    SplitKeepEmpty(fields[4], '/', sub);
-    if (sub.size() != 4 && sub.size() != 9 && sub.size() != 15) {
+    // Split no further than the longest layout.
+    std::string_view sub[kMostLoadSubFields];
+    const std::size_t count = SplitAtMost(fields[4], '/', sub, kMostLoadSubFields);
+    if (count != 4 && count != 9 && count != 15) {
         return false;
     }
     std::string path(sub[0]);
@@ -82,7 +81,7 @@ bool LogAnalyzer::ParseLoadLine(const std::vector<std::string_view>& fields, boo
     if (isModule) {
         std::string_view signer;
         char name[kSignerNameSize] = {};
-        if (sub.size() == 15) {
+        if (count == 15) {
             // The line names the signer itself; no file is opened.
             signer = sub[6];
         } else {
@@ -95,7 +94,7 @@ bool LogAnalyzer::ParseLoadLine(const std::vector<std::string_view>& fields, boo
         }
     }
 
-    const std::string text = LoadText(path, sub);
+    const std::string text = LoadText(path, sub, count);
     std::lock_guard guard(lock);
     ProcessRecord* process = FindActor(processId);
     if (process == nullptr) {
@@ -104,6 +103,7 @@ bool LogAnalyzer::ParseLoadLine(const std::vector<std::string_view>& fields, boo
     UseSpareChunk();
     process->behaviors.push_back(StoreBehavior(
         BehaviorText{fields[1], isModule ? "加载模块" : "加载驱动", text, text, fields[5]}));
+    NoteAppended(process);
     NoteArenaNext();
     return true;
 }

@@ -94,16 +94,15 @@ ProcessRecord* LogAnalyzer::InsertProcess(std::unique_ptr<ProcessRecord> record,
     std::lock_guard guard(lock);
     ProcessRecord* inserted = record.get();
     records_.push_back(std::move(record));
-    byId_.Add(inserted->id, inserted);
-    if (creator == nullptr) {
-        inserted->parent = nullptr;
-        roots.push_back(inserted);
-        return inserted;
-    }
+    // Linked before it is indexed: should memory run out on the way, no lookup finds a record
+    // that is not in the tree.
     inserted->parent = creator;
-    creator->children.push_back(inserted);
-    if (creation != nullptr) {
+    (creator == nullptr ? roots : creator->children).push_back(inserted);
+    byId_.Add(inserted->id, inserted);
+    NoteInserted(inserted);
+    if (creator != nullptr && creation != nullptr) {
         creator->behaviors.push_back(StoreBehavior(*creation));
+        NoteAppended(creator);
     }
     return inserted;
 }
@@ -192,8 +191,41 @@ BehaviorRecord LogAnalyzer::StoreBehavior(const BehaviorText& text,
     return record;
 }
 
+void LogAnalyzer::WithdrawProvisional() {
+    const std::unique_ptr<ProvisionalLine> line = std::move(provisional_);
+    if (!line) {
+        return;
+    }
+    if (line->appendedTo != nullptr) {
+        // The window may have sorted the sequence since: look for the behaviour itself.
+        auto& behaviors = line->appendedTo->behaviors;
+        for (std::size_t i = behaviors.size(); i-- > 0;) {
+            if (behaviors[i].texts_ == line->appended) {
+                behaviors.erase(i);
+                break;
+            }
+        }
+    }
+    if (line->updated != nullptr) {
+        static_cast<ProcessFields&>(*line->updated) = *line->before;
+    }
+    if (ProcessRecord* inserted = line->inserted) {
+        // Out of the tree and the index, but still owned: the window may hold its behaviours.
+        ProcessList& list = inserted->parent != nullptr ? inserted->parent->children : roots;
+        if (const auto it = std::find(list.rbegin(), list.rend(), inserted); it != list.rend()) {
+            list.erase(std::next(it).base());
+        }
+        inserted->parent = nullptr;
+        byId_.Remove(inserted->id, inserted);
+    }
+    lastActor_ = nullptr;
+    linesParsed_ -= line->counted.lines;
+    linesDropped_ -= line->counted.dropped;
+}
+
 void LogAnalyzer::ClearProcesses() {
     std::lock_guard guard(lock);
+    provisional_.reset();
     roots.clear();
     byId_.Clear();
     lastActor_ = nullptr;
@@ -205,6 +237,10 @@ void LogAnalyzer::ClearProcesses() {
     std::fill(std::begin(recentLabels_), std::end(recentLabels_), nullptr);
     tagLabels_.clear();
     texts_.Clear();
+}
+
+std::size_t LogAnalyzer::ScratchBytes() const {
+    return scratch_->batch.capacity() * sizeof(PendingBehavior);
 }
 
 ProcessList LogAnalyzer::SnapshotRoots() {

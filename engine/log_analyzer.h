@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,6 +24,13 @@
 
 struct BehaviorTag;
 
+// Every read is one chunk; no pass reads beyond ReadCap (plus the chunk that crosses it).
+inline constexpr std::size_t kChunkSize = 0x10000;
+inline constexpr uint64_t kReadCap = 0x25800000;
+// How long a file must stay as it is before its unterminated last line counts as finished. Passes
+// are a throttle apart anyway; this keeps a writer that pauses mid-line safe from faster wakes.
+inline constexpr std::chrono::milliseconds kHeldLineQuietTime{1000};
+
 // What the engine asks of the platform; a null member means the platform's own.
 struct AnalyzerSeams {
     std::shared_ptr<DriveDeviceSource> drives = nullptr;
@@ -31,16 +39,16 @@ struct AnalyzerSeams {
     std::shared_ptr<LogFileSource> files = nullptr;
     // The pause after every wake, which keeps passes at least this far apart.
     std::chrono::milliseconds throttle{1000};
+    // How long a file must stay as it is before its unterminated last line counts as finished.
+    std::chrono::milliseconds heldLineQuietTime = kHeldLineQuietTime;
+    // No pass reads beyond this point of a file (plus the chunk that crosses it).
+    uint64_t readCap = kReadCap;
     // The steady clock, for the age of the drive table; tests set their own so that none sleeps.
     DriveTableCache::Clock clock = nullptr;
+    // False keeps an unterminated last line held however long the file stays as it is, until
+    // SetFileComplete: for a reader that must never see a half-written line.
+    bool parseQuietHeldLine = true;
 };
-
-// Every read is one chunk; no pass reads beyond ReadCap (plus the chunk that crosses it).
-inline constexpr std::size_t kChunkSize = 0x10000;
-inline constexpr uint64_t kReadCap = 0x25800000;
-// How long a file must stay as it is before its unterminated last line counts as finished. Passes
-// are a throttle apart anyway; this keeps a writer that pauses mid-line safe from faster wakes.
-inline constexpr std::chrono::milliseconds kHeldLineQuietTime{1000};
 
 class LogAnalyzer {
   public:
@@ -74,6 +82,8 @@ class LogAnalyzer {
         uint64_t dropped = 0;
     };
     ParseCounts Counts() const { return {linesParsed_.load(), linesDropped_.load()}; }
+    // The bytes the parser keeps from line to line for its own work (not the store's).
+    std::size_t ScratchBytes() const;
 
     // --- The follower.
 
@@ -88,9 +98,29 @@ class LogAnalyzer {
     bool StoppedAtReadCap();
     // Asks for a pass (sets wakeEvent). Returns a ticket for WaitForWake.
     uint64_t Wake();
+    // A followed file that became shorter than what was read has been started anew by its writer.
+    // A pass that finds this reads no further and sets doneEvent; the store stays as it is until
+    // the owner, who may point into it, calls RestartLog. True from then until RestartLog.
+    bool LogRestarted();
+    // Clears the store and has the next pass read the file from its beginning.
+    void RestartLog();
     // Blocks until the wake with `ticket` has been handled, whether or not it found anything to
     // read. False when the analyzer stopped first.
     bool WaitForWake(uint64_t ticket);
+    // Whether the wake with `ticket` has been handled, without waiting.
+    bool WakeHandled(uint64_t ticket);
+
+    // Why the followed file is not read (any more). The store keeps what was read before.
+    enum class LogProblem {
+        None,
+        NotRegularFile,  // a folder, a pipe, a device: refused before any read
+        ReadFailed,      // a pass failed (out of memory, say); the file is not read further
+    };
+    // `detail`, when given, gets what failed for ReadFailed.
+    LogProblem Problem(std::string* detail = nullptr);
+    // While a pass has left an unterminated last line for its writer to finish: how long until a
+    // wake parses it as it stands (zero once it may). Nothing when no line waits so.
+    std::optional<std::chrono::milliseconds> HeldLineWait();
 
     std::recursive_mutex lock;
     ProcessList roots;                  // guarded by lock
@@ -122,8 +152,8 @@ class LogAnalyzer {
     void NoteArenaNext();
     static constexpr std::size_t kBatchLines = 512;  // the lock is held well under a millisecond
 
-    bool ParseProcessCreate(const std::vector<std::string_view>& fields);
-    bool ParseLoadLine(const std::vector<std::string_view>& fields, bool isModule);
+    bool ParseProcessCreate(std::string_view line);
+    bool ParseLoadLine(const std::string_view* fields, bool isModule);
     bool IsReachableFrom(const ProcessRecord* record, const ProcessList& list) const;
     // The parser's lookup, with `lock` held: nothing is found while stopping, nor for a file that
     // is no longer the one being followed (a pass over the old file may still be parsing its last
@@ -138,10 +168,57 @@ class LogAnalyzer {
     // tag's last few pairs are tried first, which gives the answer for almost every line.
     const BehaviorRecord::Labels* TagLabels(const BehaviorTag& tag, std::string_view handling);
 
+    // A last line without CR LF that a pass left for its writer to finish: where it starts, the
+    // file's size then, and when. Parsed as it stands once a wake finds the file no larger at least
+    // the quiet time later. Its bytes are kept, so that they are read from the file only once.
+    struct HeldLine {
+        bool held = false;
+        uint64_t offset = 0;
+        uint64_t fileSize = 0;
+        std::chrono::steady_clock::time_point since;
+        std::string text;
+    };
+    // A held line parsed as it stands while its writer may yet go on: what parsing it changed, so
+    // that the change can be withdrawn when the line turns out longer. A line changes at most one
+    // process's place, one behaviour and one process's fields.
+    struct ProvisionalLine {
+        uint64_t offset = 0;  // where the line starts; readOffset stays there
+        uint64_t length = 0;  // its bytes as parsed
+        ProcessRecord* inserted = nullptr;
+        ProcessRecord* appendedTo = nullptr;
+        const char* appended = nullptr;  // the appended behaviour's texts: its identity
+        ProcessRecord* updated = nullptr;
+        std::unique_ptr<ProcessFields> before;  // the updated record's fields before the line
+        ParseCounts counted;                    // what the line added to the counts
+    };
+    // The store's side of a provisional line, with `lock` held; cheap unless one is being parsed.
+    void NoteInserted(ProcessRecord* record) {
+        if (recording_ != nullptr) {
+            recording_->inserted = record;
+        }
+    }
+    void NoteAppended(ProcessRecord* record) {
+        if (recording_ != nullptr) {
+            recording_->appendedTo = record;
+            recording_->appended = record->behaviors.back().texts_;
+        }
+    }
+    void NoteUpdating(ProcessRecord* record) {
+        if (recording_ != nullptr && recording_->updated == nullptr) {
+            recording_->updated = record;
+            recording_->before = std::make_unique<ProcessFields>(*record);
+        }
+    }
+    // Undoes what the provisional line changed, with `lock` held.
+    void WithdrawProvisional();
+
     void FollowLoop();
     void RunPass();
-    void ReadPass(LogFileReader& file, uint64_t start, uint64_t size, uint64_t generation);
-    void ParseHeldLine(LogFileReader& file, uint64_t start, uint64_t size, uint64_t generation);
+    void FailPass(const char* what);
+    void ReadPass(LogFileReader& file, uint64_t start, uint64_t size, uint64_t generation,
+                  std::string pending, std::optional<uint64_t> provisionalLength);
+    void ParseHeldLine(LogFileReader& file, uint64_t start, uint64_t size, uint64_t generation,
+                       std::string text, bool provisional);
     bool StorePosition(uint64_t generation, uint64_t offset);
 
     AnalyzerSeams seams_;
@@ -183,16 +260,20 @@ class LogAnalyzer {
     std::atomic<uint64_t> passGeneration_{0};  // the running pass's, 0 outside passes
     bool fileComplete_ = false;                // guarded by lock
     bool stoppedAtReadCap_ = false;            // guarded by lock
-    // A last line without CR LF that a pass left for its writer to finish: where it starts, the
-    // file's size then, and when. Parsed as it stands once a wake finds the file no larger at least
-    // kHeldLineQuietTime later.
-    struct HeldLine {
-        bool held = false;
-        uint64_t offset = 0;
-        uint64_t fileSize = 0;
-        std::chrono::steady_clock::time_point since;
-    };
-    HeldLine heldLine_;  // guarded by lock
+    HeldLine heldLine_;                        // guarded by lock
+    // Null but for the few passes between a held line's provisional parse and the pass that sees
+    // how its writer went on.
+    std::unique_ptr<ProvisionalLine> provisional_;  // guarded by lock
+    ProvisionalLine* recording_ = nullptr;          // the follower's, set while one is parsed
+    LogProblem problem_ = LogProblem::None;         // guarded by lock
+    std::string problemDetail_;                     // guarded by lock
+    // The generation in which a pass found the file shorter than what was read; 0 for none.
+    uint64_t restartedGeneration_ = 0;  // guarded by lock
+    // With `lock` held: notes a file shorter than `readOffset` (log_restart.cpp).
+    bool NoteShorterFile(uint64_t generation, uint64_t size);
+    // With `lock` held or not: clears the store and everything known of the followed file, so the
+    // next pass reads it from its beginning.
+    void ReadFromStart();
 
     std::mutex wakeMutex_;
     std::condition_variable wakeHandled_;

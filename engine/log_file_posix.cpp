@@ -44,15 +44,24 @@ class PosixLogFile final : public LogFileReader {
 class PosixLogFileSource final : public LogFileSource {
   public:
     std::unique_ptr<LogFileReader> Open(const std::string& path) override {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        LogOpenFailure failure;
+        return OpenChecked(path, failure);
+    }
+    std::unique_ptr<LogFileReader> OpenChecked(const std::string& path,
+                                               LogOpenFailure& failure) override {
+        // Without O_NONBLOCK, opening a FIFO waits for its writer, for ever if there is none.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) {
+            failure = LogOpenFailure::CannotOpen;
             return nullptr;
         }
         struct stat status {};
         if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
             ::close(fd);
+            failure = LogOpenFailure::NotRegularFile;
             return nullptr;
         }
+        failure = LogOpenFailure::None;
         return std::make_unique<PosixLogFile>(fd);
     }
 };

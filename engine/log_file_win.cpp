@@ -39,12 +39,30 @@ class Win32LogFile final : public LogFileReader {
 class Win32LogFileSource final : public LogFileSource {
   public:
     std::unique_ptr<LogFileReader> Open(const std::string& path) override {
+        LogOpenFailure failure;
+        return OpenChecked(path, failure);
+    }
+    std::unique_ptr<LogFileReader> OpenChecked(const std::string& path,
+                                               LogOpenFailure& failure) override {
         // The monitor keeps the log open for writing: share both ways so neither locks the other.
         HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
+            // A folder cannot be opened this way; say what it is rather than that it is missing.
+            const DWORD attributes = GetFileAttributesA(path.c_str());
+            failure = attributes != INVALID_FILE_ATTRIBUTES &&
+                              (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                          ? LogOpenFailure::NotRegularFile
+                          : LogOpenFailure::CannotOpen;
             return nullptr;
         }
+        // A pipe or a device (a console, a port) would block the reader for ever.
+        if (GetFileType(file) != FILE_TYPE_DISK) {
+            CloseHandle(file);
+            failure = LogOpenFailure::NotRegularFile;
+            return nullptr;
+        }
+        failure = LogOpenFailure::None;
         return std::make_unique<Win32LogFile>(file);
     }
 };

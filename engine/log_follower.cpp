@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/log_analyzer.h"
+#include "engine/parse_scratch.h"
 #include "engine/platform.h"
 #include "engine/text.h"
 
@@ -20,18 +21,45 @@ uint64_t NowMilliseconds() {
 void LogAnalyzer::SetLogPath(const std::string& path) {
     std::lock_guard guard(lock);
     if (!EqualsNoCaseMultibyte(path, logPath)) {
-        ClearProcesses();
-        readOffset = 0;
-        heldLine_ = {};
-        stoppedAtReadCap_ = false;
-        ++generation_;
+        ReadFromStart();
     }
     logPath = path;
+}
+
+void LogAnalyzer::ReadFromStart() {
+    std::lock_guard guard(lock);
+    ClearProcesses();
+    readOffset = 0;
+    heldLine_ = {};
+    stoppedAtReadCap_ = false;
+    problem_ = LogProblem::None;
+    problemDetail_.clear();
+    // A new generation: a pass still reading what came before adds nothing to the cleared store
+    // and stores no position.
+    ++generation_;
 }
 
 void LogAnalyzer::SetFileComplete(bool complete) {
     std::lock_guard guard(lock);
     fileComplete_ = complete;
+}
+
+LogAnalyzer::LogProblem LogAnalyzer::Problem(std::string* detail) {
+    std::lock_guard guard(lock);
+    if (detail != nullptr) {
+        *detail = problemDetail_;
+    }
+    return problem_;
+}
+
+std::optional<std::chrono::milliseconds> LogAnalyzer::HeldLineWait() {
+    std::lock_guard guard(lock);
+    if (!heldLine_.held) {
+        return std::nullopt;
+    }
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - heldLine_.since);
+    return std::max(std::chrono::milliseconds(0), seams_.heldLineQuietTime - waited);
 }
 
 uint64_t LogAnalyzer::Wake() {
@@ -50,6 +78,11 @@ bool LogAnalyzer::WaitForWake(uint64_t ticket) {
     return wakesHandled_ >= ticket;
 }
 
+bool LogAnalyzer::WakeHandled(uint64_t ticket) {
+    std::lock_guard guard(wakeMutex_);
+    return wakesHandled_ >= ticket;
+}
+
 void LogAnalyzer::FollowLoop() {
     while (!stopRequested) {
         wakeEvent.Wait();
@@ -63,7 +96,15 @@ void LogAnalyzer::FollowLoop() {
             std::lock_guard guard(wakeMutex_);
             requested = wakesRequested_;
         }
-        RunPass();
+        // Whatever a pass throws (no memory for a huge line, say) ends that file's reading, not
+        // the program: the store keeps what it holds.
+        try {
+            RunPass();
+        } catch (const std::exception& e) {
+            FailPass(e.what());
+        } catch (...) {
+            FailPass("unknown exception");
+        }
         {
             std::lock_guard guard(wakeMutex_);
             wakesHandled_ = std::max(wakesHandled_, requested);
@@ -82,78 +123,153 @@ bool LogAnalyzer::StorePosition(uint64_t generation, uint64_t offset) {
     return true;
 }
 
+void LogAnalyzer::FailPass(const char* what) {
+    const uint64_t generation = passGeneration_.exchange(0);
+    recording_ = nullptr;
+    scratch_->batch.clear();  // its views point into the failed pass's text
+    {
+        std::lock_guard guard(lock);
+        if (generation != generation_) {
+            return;
+        }
+        // Where the pass stopped, lines may have been parsed whose position was never stored:
+        // reading on would parse them twice.
+        problem_ = LogProblem::ReadFailed;
+        problemDetail_ = what;
+        heldLine_ = {};
+    }
+    // The window shows what the store holds.
+    doneEvent.Set();
+}
+
 void LogAnalyzer::RunPass() {
     drives_.Renew();  // a pass reads the drive table once, at its first path
     std::string path;
     uint64_t start;
     uint64_t generation;
     HeldLine held;
+    std::optional<uint64_t> provisionalLength;
     bool complete;
     {
         std::lock_guard guard(lock);
+        if (problem_ == LogProblem::ReadFailed) {
+            return;
+        }
         path = logPath;
         start = readOffset;
         generation = generation_;
-        held = heldLine_;
+        held.held = heldLine_.held;
+        held.offset = heldLine_.offset;
+        held.fileSize = heldLine_.fileSize;
+        held.since = heldLine_.since;
+        if (provisional_ && provisional_->offset == start) {
+            provisionalLength = provisional_->length;
+        }
         complete = fileComplete_;
     }
-    std::unique_ptr<LogFileReader> file = seams_.files->Open(path);
+    LogOpenFailure failure = LogOpenFailure::None;
+    std::unique_ptr<LogFileReader> file = seams_.files->OpenChecked(path, failure);
+    {
+        // Asked again on every wake: the path may name a regular file by now.
+        std::lock_guard guard(lock);
+        if (generation == generation_) {
+            problem_ = failure == LogOpenFailure::NotRegularFile ? LogProblem::NotRegularFile
+                                                                 : LogProblem::None;
+        }
+    }
     if (!file) {
         return;
     }
     uint64_t size = 0;
-    if (!file->Size(size) || start >= size) {
+    if (!file->Size(size) || NoteShorterFile(generation, size) || start >= size) {
         return;  // nothing new: no pass, progress keeps its value, no signal
     }
+    if (provisionalLength && size <= start + *provisionalLength) {
+        return;  // the provisional line is still the last, as it was: nothing new
+    }
+    // The held line's bytes, when they are still the file's: a pass need not read them again.
+    const auto takeHeldText = [&] {
+        std::lock_guard guard(lock);
+        std::string text;
+        if (generation == generation_ && heldLine_.held && heldLine_.offset == start &&
+            heldLine_.text.size() == heldLine_.fileSize - start && size >= heldLine_.fileSize) {
+            text = std::move(heldLine_.text);
+            heldLine_.text = {};
+        }
+        return text;
+    };
+    // Left set if the pass throws, for FailPass to see whose pass it was.
+    passGeneration_ = generation;
     if (held.held && held.offset == start && size <= held.fileSize) {
         // Nothing new since a pass held the last line back. Once the file has stayed so for a
-        // while, its writer has evidently finished the line without CR LF: parse it as it stands.
+        // while, its writer has evidently finished the line without CR LF: parse it as it stands,
+        // provisionally unless the file is known to be complete.
         const bool quiet =
-            complete || std::chrono::steady_clock::now() - held.since >= kHeldLineQuietTime;
-        if (quiet && start < kReadCap) {
-            passGeneration_ = generation;
-            ParseHeldLine(*file, start, size, generation);
-            passGeneration_ = 0;
+            complete || (seams_.parseQuietHeldLine &&
+                         std::chrono::steady_clock::now() - held.since >= seams_.heldLineQuietTime);
+        if (quiet && start < seams_.readCap) {
+            ParseHeldLine(*file, start, size, generation, takeHeldText(), !complete);
         }
-        return;
+    } else {
+        ReadPass(*file, start, size, generation, takeHeldText(), provisionalLength);
     }
-    passGeneration_ = generation;
-    ReadPass(*file, start, size, generation);
     passGeneration_ = 0;
 }
 
 void LogAnalyzer::ParseHeldLine(LogFileReader& file, uint64_t start, uint64_t size,
-                                uint64_t generation) {
-    std::string line(static_cast<std::size_t>(size - start), '\0');
-    std::size_t got = 0;
-    if (file.Seek(start)) {
-        while (got < line.size()) {
-            const std::size_t n = file.Read(line.data() + got, line.size() - got);
-            if (n == 0) {
-                break;
+                                uint64_t generation, std::string text, bool provisional) {
+    std::string line = std::move(text);
+    if (line.size() != size - start) {
+        line.assign(static_cast<std::size_t>(size - start), '\0');
+        std::size_t got = 0;
+        if (file.Seek(start)) {
+            while (got < line.size()) {
+                const std::size_t n = file.Read(line.data() + got, line.size() - got);
+                if (n == 0) {
+                    break;
+                }
+                got += n;
             }
-            got += n;
         }
+        line.resize(got);
     }
-    line.resize(got);
     progress = 0.0;
+    ProvisionalLine change;
+    change.offset = start;
+    change.length = line.size();
+    const ParseCounts before = Counts();
+    if (provisional) {
+        recording_ = &change;
+    }
     ParseLine(line);
+    recording_ = nullptr;
     {
         std::lock_guard guard(lock);
         if (generation != generation_) {
             return;
         }
-        readOffset = start + got;
         heldLine_ = {};
+        if (provisional) {
+            // readOffset stays at the line's start: the next pass that finds more reads it again.
+            const ParseCounts after = Counts();
+            change.counted = {after.lines - before.lines, after.dropped - before.dropped};
+            provisional_ = std::make_unique<ProvisionalLine>(std::move(change));
+        } else {
+            readOffset = start + line.size();
+        }
     }
     progress = 100.0;
     doneEvent.Set();
 }
 
-void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size,
-                           uint64_t generation) {
-    const uint64_t limit = std::min(size, kReadCap);
-    if (!file.Seek(start)) {
+void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, uint64_t generation,
+                           std::string pending, std::optional<uint64_t> provisionalLength) {
+    const uint64_t limit = std::min(size, seams_.readCap);
+    // Data read but not yet parsed, which may begin with the held line's bytes. Lines are cut by
+    // moving `consumed` and the parsed front is dropped once per chunk, so a pass stays linear in
+    // its bytes.
+    uint64_t offset = start + pending.size();
+    if (!file.Seek(offset)) {
         return;
     }
     progress = 0.0;
@@ -161,11 +277,21 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size,
         return;  // everything up to the read cap is read already
     }
     std::vector<char> buffer(kChunkSize);
-    // Data read but not yet parsed. Lines are cut by moving `consumed` and the parsed front is
-    // dropped once per chunk, so a pass stays linear in its bytes.
-    std::string pending;
-    uint64_t offset = start;
-    bool reachedLimit = false;
+    bool reachedLimit = offset >= limit;
+    // Whether the pass still has to see how the provisional line (its first) went on.
+    bool provisionalOpen = provisionalLength.has_value();
+    const auto settleProvisional = [&](bool asParsed) {
+        provisionalOpen = false;
+        std::lock_guard guard(lock);
+        if (generation != generation_) {
+            return;
+        }
+        if (asParsed) {
+            provisional_.reset();  // its writer ended it there: what it changed stands
+        } else {
+            WithdrawProvisional();
+        }
+    };
     while (!reachedLimit && !stopRequested) {
         {
             std::lock_guard guard(lock);
@@ -183,13 +309,27 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size,
         pending.append(buffer.data(), got);
         const uint64_t ticks = NowMilliseconds();
         std::size_t consumed = 0;
-        for (std::size_t end = pending.find("\r\n", searchFrom); end != std::string::npos;
-             end = pending.find("\r\n", consumed)) {
+        if (provisionalOpen) {
+            const std::size_t end = pending.find("\r\n", searchFrom);
+            if (end != std::string::npos) {
+                // Ended where it was parsed: nothing to do again. Else the whole line replaces it.
+                const bool asParsed = end == *provisionalLength;
+                settleProvisional(asParsed);
+                if (asParsed) {
+                    consumed = end + 2;
+                }
+            }
+        }
+        for (std::size_t end = pending.find("\r\n", std::max(searchFrom, consumed));
+             end != std::string::npos; end = pending.find("\r\n", consumed)) {
             ParseLineBatched(std::string_view(pending).substr(consumed, end - consumed));
             consumed = end + 2;
         }
         FlushBatch();  // its lines point into `pending`
         pending.erase(0, consumed);
+        if (pending.capacity() > 4 * kChunkSize && pending.size() < kChunkSize) {
+            pending.shrink_to_fit();  // a huge line is behind: its memory goes with it
+        }
         const uint64_t elapsed = NowMilliseconds() - ticks;
         if (elapsed != 0) {
             char trace[4096];
@@ -208,9 +348,14 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size,
     if (!reachedLimit) {
         return;
     }
+    if (provisionalOpen) {
+        // The line goes on, with no end yet, or past the cap: it is no longer the line parsed.
+        settleProvisional(false);
+    }
     // An unterminated last line: its writer may still be writing it, so it is left for the next
     // pass to read whole, unless the file is known to be complete. A line cut by the read cap is
-    // neither parsed nor held: it lies beyond what is read.
+    // neither parsed nor held: it lies beyond what is read, and so does the position stored, so
+    // that later passes read nothing.
     const bool endOfFile = offset >= size;
     bool parseRest = false;
     {
@@ -219,16 +364,23 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size,
             return;
         }
         stoppedAtReadCap_ = stoppedAtReadCap_ || limit < size;
-        const HeldLine before = heldLine_;
+        HeldLine before = std::move(heldLine_);
         heldLine_ = {};
-        if (!pending.empty() && endOfFile) {
+        if (!endOfFile) {
+            readOffset = offset;
+        } else if (!pending.empty()) {
             parseRest = fileComplete_;
             if (!parseRest) {
-                heldLine_ = {true, offset - pending.size(), std::max(size, offset),
-                             std::chrono::steady_clock::now()};
+                heldLine_.held = true;
+                heldLine_.offset = offset - pending.size();
+                heldLine_.fileSize = std::max(size, offset);
+                heldLine_.since = std::chrono::steady_clock::now();
                 if (before.held && before.offset == heldLine_.offset &&
                     before.fileSize == heldLine_.fileSize) {
                     heldLine_.since = before.since;
+                }
+                if (heldLine_.fileSize == offset) {
+                    heldLine_.text = std::move(pending);
                 }
             }
         }

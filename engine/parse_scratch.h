@@ -17,9 +17,9 @@ struct LogAnalyzer::PendingBehavior {
     std::string_view handling;
 };
 
+// Nothing here grows with a line's length: a line is split into at most the fields its layout
+// uses, in place.
 struct LogAnalyzer::ParseScratch {
-    std::vector<std::string_view> fields;
-    std::vector<std::string_view> subFields;
     std::vector<PendingBehavior> batch;
     // The arena's next chunk, made ready outside the lock: getting fresh memory from the system
     // can take milliseconds, which the window must not wait for.

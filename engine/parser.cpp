@@ -1,4 +1,5 @@
 // ParseLine: one log line into changes of the store.
+#include <algorithm>
 #include <cstring>
 
 #include "engine/behavior_tag.h"
@@ -28,11 +29,6 @@ struct ProcessLine {
 
 bool IsSet(std::string_view flag) {
     return flag == "1";
-}
-
-std::string_view Span(std::string_view first, std::string_view last) {
-    return std::string_view(first.data(),
-                            static_cast<std::size_t>(last.data() + last.size() - first.data()));
 }
 
 std::string_view NameOf(std::string_view path) {
@@ -157,25 +153,28 @@ void LogAnalyzer::NoteArenaNext() {
 
 bool LogAnalyzer::ApplySpecialLine(const BehaviorTag& tag, std::string_view line) {
     PrepareSpareChunk();
-    std::vector<std::string_view>& fields = scratch_->fields;
-    SplitKeepEmpty(line, '|', fields);
+    if (tag.handling == TagHandling::ProcessCreate) {
+        return ParseProcessCreate(line);
+    }
+    // Every other layout has exactly six fields: splitting stops at the seventh.
+    std::string_view fields[kLineFields];
+    if (SplitAtMost(line, '|', fields, kLineFields) != kLineFields) {
+        return false;
+    }
     switch (tag.handling) {
-        case TagHandling::ProcessCreate:
-            return ParseProcessCreate(fields);
         case TagHandling::ModuleLoad:
         case TagHandling::DriverLoad:
             return ParseLoadLine(fields, tag.handling == TagHandling::ModuleLoad);
         case TagHandling::ProcessEnd: {
-            if (fields.size() != kLineFields) {
-                return false;
-            }
             std::lock_guard guard(lock);
             ProcessRecord* process = FindActor(ParseNumber(fields[3]));
             if (process != nullptr) {
+                NoteUpdating(process);
                 process->state = 0;
             }
             return process != nullptr;
         }
+        case TagHandling::ProcessCreate:
         case TagHandling::Ordinary:
             break;
     }
@@ -216,6 +215,7 @@ void LogAnalyzer::FlushBatch() {
     {
         std::lock_guard guard(lock);
         UseSpareChunk();
+        ProcessRecord* last = nullptr;
         for (const PendingBehavior& b : batch) {
             ProcessRecord* process = FindActor(b.actor);
             if (process == nullptr) {
@@ -225,6 +225,11 @@ void LogAnalyzer::FlushBatch() {
             process->behaviors.push_back(
                 StoreBehavior(BehaviorText{b.time, b.tag->label, b.info, b.info, b.handling},
                               TagLabels(*b.tag, b.handling)));
+            last = process;
+        }
+        // A provisional line is parsed alone: its batch is that one line.
+        if (last != nullptr) {
+            NoteAppended(last);
         }
         NoteArenaNext();
         // Lines of a file no longer followed count for neither file.
@@ -235,38 +240,63 @@ void LogAnalyzer::FlushBatch() {
     batch.clear();
 }
 
-bool LogAnalyzer::ParseProcessCreate(const std::vector<std::string_view>& fields) {
-    const std::size_t count = fields.size();
-    if (count < kLineFields) {
+bool LogAnalyzer::ParseProcessCreate(std::string_view line) {
+    // Fields 0 to 3, the descriptor and the handling text. The descriptor runs to the last "|",
+    // which it may contain: only the last field is the handling text. Nothing is split beyond
+    // what the layout uses, so a line of a million separators costs no memory.
+    std::string_view head[4];
+    std::string_view rest = line;
+    for (std::string_view& field : head) {
+        const std::size_t bar = rest.find('|');
+        if (bar == std::string_view::npos) {
+            return false;
+        }
+        field = rest.substr(0, bar);
+        rest.remove_prefix(bar + 1);
+    }
+    const std::size_t lastBar = rest.rfind('|');
+    if (lastBar == std::string_view::npos) {
         return false;
     }
-    // The descriptor runs from field 4 to the next-to-last field, "|" included: only the last
-    // field is the handling text.
-    const std::string_view descriptor = Span(fields[4], fields[count - 2]);
-    std::vector<std::string_view>& sub = scratch_->subFields;
-    SplitKeepEmpty(descriptor, '/', sub);
-    const std::size_t m = sub.size();
+    std::string_view descriptor = rest.substr(0, lastBar);
+    const std::string_view handling = rest.substr(lastBar + 1);
+
+    // Sub-fields: S0 to S2 from the front, the attributes from the back (their number depends on
+    // the count), and the command line, "/" included, between them.
+    const auto m =
+        static_cast<std::size_t>(std::count(descriptor.begin(), descriptor.end(), '/')) + 1;
     if (m < kMinProcessSubFields) {
         return false;
     }
     const std::size_t attributeCount = m <= 11 ? 3 : (m <= 17 ? 8 : 14);
-    const std::size_t firstAttribute = m - attributeCount;
+    std::string_view front[3];
+    for (std::string_view& sub : front) {
+        const std::size_t slash = descriptor.find('/');
+        sub = descriptor.substr(0, slash);
+        descriptor.remove_prefix(slash + 1);
+    }
+    std::string_view back[14];
+    for (std::size_t i = attributeCount; i-- > 0;) {
+        const std::size_t slash = descriptor.rfind('/');
+        back[i] = descriptor.substr(slash + 1);
+        descriptor = descriptor.substr(0, slash);
+    }
 
     ProcessLine p;
-    p.time = fields[1];
-    p.creatorId = fields[3];
-    p.handling = fields[count - 1];
-    p.id = sub[0];
-    p.pid = sub[1];
-    p.commandLine = Span(sub[3], sub[firstAttribute - 1]);
+    p.time = head[1];
+    p.creatorId = head[3];
+    p.handling = handling;
+    p.id = front[0];
+    p.pid = front[1];
+    p.commandLine = descriptor;
     std::string_view* const attributes[] = {
         &p.fileSize,     &p.fileTimestamp, &p.md5,          &p.featureCode, &p.signSerial1,
         &p.signCompany1, &p.signSerial2,   &p.signCompany2, &p.sign1CheckA, &p.sign1CheckB,
         &p.peSign1Check, &p.sign2CheckA,   &p.sign2CheckB,  &p.peSign2Check};
     for (std::size_t i = 0; i < attributeCount; ++i) {
-        *attributes[i] = sub[firstAttribute + i];
+        *attributes[i] = back[i];
     }
-    p.imagePath = sub[2];
+    p.imagePath = front[2];
     drives_.Convert(p.imagePath);
 
     std::lock_guard guard(lock);
@@ -275,6 +305,7 @@ bool LogAnalyzer::ParseProcessCreate(const std::vector<std::string_view>& fields
     }
     ProcessRecord* creator = FindActor(ParseNumber(p.creatorId));
     if (ProcessRecord* existing = FindActor(ParseNumber(p.id))) {
+        NoteUpdating(existing);
         FillIn(*existing, p, creator);
         return true;
     }

@@ -108,7 +108,8 @@ class BehaviorRecord {
     const Labels* labels_ = nullptr;
 };
 
-struct ProcessRecord {
+// What a [PRO] line says of a process, apart from where it sits in the tree.
+struct ProcessFields {
     uint32_t id = 0;     // the log's number for the process: its identity
     uint32_t pid = 0;    // as logged; only shown, never used to find a record
     uint32_t ppid = 0;   // pid of the creator, 0 when the creator was not in the store
@@ -132,6 +133,9 @@ struct ProcessRecord {
     std::string sign1CheckA;
     std::string startTime;
     std::string handling;
+};
+
+struct ProcessRecord : ProcessFields {
     ProcessRecord* parent = nullptr;       // null for a root
     std::vector<ProcessRecord*> children;  // in the order their [PRO] lines arrived
     // Oldest first, unless the window sorted them; growing never moves the stored elements.

@@ -70,6 +70,9 @@ class SegmentedArray {
     using const_iterator = Iterator<const SegmentedArray, const T>;
 
     std::size_t size() const { return size_; }
+    // Changes whenever elements are taken away (erase, clear), never when they are only added: a
+    // copy taken earlier is then still a prefix of the array if this has not changed.
+    std::size_t removals() const { return removals_; }
     bool empty() const { return size_ == 0; }
     T& operator[](std::size_t i) { return blocks_[i >> BlockShift][i & kMask]; }
     const T& operator[](std::size_t i) const { return blocks_[i >> BlockShift][i & kMask]; }
@@ -84,7 +87,23 @@ class SegmentedArray {
         *next_++ = value;
         ++size_;
     }
+    // Removes the element at `i`, moving those after it one place down.
+    void erase(std::size_t i) {
+        for (; i + 1 < size_; ++i) {
+            (*this)[i] = (*this)[i + 1];
+        }
+        if (next_ == blocks_.back().get()) {
+            // The last block is empty: the end moves back to the full block before it.
+            blocks_.pop_back();
+            limit_ = blocks_.back().get() + (blocks_.size() == 1 ? firstCapacity_ : kBlock);
+            next_ = limit_;
+        }
+        --next_;
+        --size_;
+        ++removals_;
+    }
     void clear() {
+        ++removals_;
         blocks_.clear();
         size_ = 0;
         firstCapacity_ = 0;
@@ -122,6 +141,7 @@ class SegmentedArray {
 
     std::vector<std::unique_ptr<T[]>> blocks_;
     std::size_t size_ = 0;
+    std::size_t removals_ = 0;
     std::size_t firstCapacity_ = 0;
     T* next_ = nullptr;   // where the next element goes
     T* limit_ = nullptr;  // the end of the last block

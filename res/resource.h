@@ -27,6 +27,7 @@
 #define IDC_FIND_DOWN 1003
 #define IDC_FIND_UP 1004
 #define IDC_FEATURE_CODE 1005
+#define IDC_FEATURE_FILE 1010
 
 // Commands
 #define IDM_ABOUTBOX 0x0010

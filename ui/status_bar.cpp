@@ -1,5 +1,7 @@
 #include "ui/status_bar.h"
 
+#include "win/text.h"
+
 #include <commctrl.h>
 
 bool CStatusBar::Create(HWND parent, DWORD style, UINT id) {
@@ -53,7 +55,9 @@ void CStatusBar::SetPaneText(int index, const std::string& text) {
     pane.text = text;
     const WPARAM how =
         static_cast<WPARAM>(index) | ((pane.style & kPaneNoBorders) != 0 ? SBT_NOBORDERS : 0);
-    Send(SB_SETTEXTA, how, reinterpret_cast<LPARAM>(pane.text.c_str()));
+    // As UTF-16: the bar would convert 8-bit text by the system's code page, not the program's.
+    const std::wstring wide = win::Wide(pane.text);
+    Send(SB_SETTEXTW, how, reinterpret_cast<LPARAM>(wide.c_str()));
 }
 
 std::string CStatusBar::PaneText(int index) const {

@@ -1,5 +1,5 @@
 // The main window's status bar: a view of a common-controls status bar with panes described by
-// width and style, and texts that are 8-bit in the system code page.
+// width and style, and texts that are 8-bit in code page 936.
 #pragma once
 
 #include "win/window.h"

@@ -3,10 +3,12 @@
 
 #include "res/resource.h"
 #include "ui/folder_launch.h"
+#include "win/text.h"
 
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -16,11 +18,16 @@ constexpr int kWindowHeight = 600;
 constexpr UINT kStatusBarId = 0xE801;
 constexpr DWORD kStatusBarStyle = WS_CHILD | WS_VISIBLE | CCS_BOTTOM | SBARS_SIZEGRIP;
 constexpr int kStatusBarHeight = 20;
-// The lower list and the status bar take the bottom 200 pixels; the splitter lies over the first
-// 5 pixel rows of the lower list.
+// At the default size the lower list and the status bar take the bottom 200 pixels; the splitter
+// lies over the first 5 pixel rows of the lower list. Sizes are at 96 DPI.
 constexpr int kLowerHeight = 200;
-constexpr int kBehaviorListHeight = 180;
 constexpr int kSplitterHeight = 5;
+constexpr int kRowHeight = 24;
+// Each list keeps its header and this many rows, whatever the window's size or the splitter's
+// place.
+constexpr int kMinPaneRows = 3;
+constexpr int kMinWindowWidth = 300;
+constexpr int kStatusCountWidth = 100;
 
 struct Column {
     const char* title;
@@ -36,6 +43,8 @@ constexpr int kTreeWidthExtra = 42;
 constexpr Column kBehaviorColumns[] = {{"时间", 120}, {"行为", 100}, {"处理", 80}, {"信息", 100}};
 // Column 3 of the behaviour list gets what the other three leave of the client width.
 constexpr int kBehaviorFixedWidth = 340;
+
+const std::wstring kCaptionW = win::Wide(kCaption);
 
 class CAboutDlg : public win::Dialog {
   public:
@@ -58,7 +67,8 @@ CVantrelDlg::CVantrelDlg(MainWindowSeams seams)
     : Dialog(IDD_VANTREL_DIALOG),
       analyzer(std::move(seams.analyzer)),
       launch_(std::move(seams.launch)),
-      icons_(IconIndexOfType) {
+      icons_(seams.iconLookup ? std::move(seams.iconLookup)
+                              : IconIndexCache::Lookup(IconIndexOfType)) {
     if (!launch_) {
         launch_ = LaunchWithoutRedirection;
     }
@@ -138,19 +148,27 @@ bool CVantrelDlg::OnInitDialog() {
     splitter.Create(WS_CHILD | WS_VISIBLE, RECT{}, hwnd_, IDC_SPLITTER);
     splitter.SetPanes(treeList.Handle(), behaviorList.Handle());
 
+    dpi = win::WindowDpi(hwnd_);
+    fontDpi_ = dpi;  // the dialog's font was made for the DPI the window starts at
     SetUpTreeList();
     SetUpBehaviorList();
     SetUpStatusBar();
 
-    ::SetWindowTextA(hwnd_, kCaption);
-    const int x = (::GetSystemMetrics(SM_CXSCREEN) - kWindowWidth) / 2;
-    const int y = (::GetSystemMetrics(SM_CYSCREEN) - kWindowHeight) / 2;
-    ::SetWindowPos(hwnd_, nullptr, x, y, kWindowWidth, kWindowHeight, SWP_NOZORDER);
+    ::SetWindowTextW(hwnd_, kCaptionW.c_str());
+    const int width = std::min(Px(kWindowWidth), ::GetSystemMetrics(SM_CXSCREEN));
+    const int height = std::min(Px(kWindowHeight), ::GetSystemMetrics(SM_CYSCREEN));
+    const int x = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    const int y = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    ::SetWindowPos(hwnd_, nullptr, x, y, width, height, SWP_NOZORDER);
     Show(SW_SHOW);
 
     ::SetMenu(hwnd_, ::LoadMenuA(instance, MAKEINTRESOURCEA(IDR_MENU_MAIN)));
     ::DrawMenuBar(hwnd_);
     ::DragAcceptFiles(hwnd_, TRUE);
+    // The default place of the splitter, for the client area the menu left, becomes its share.
+    splitterShare = -1.0;
+    const RECT client = ClientRect();
+    Layout(client.right, client.bottom);
 
     refreshTarget_ = hwnd_;
     return true;
@@ -162,8 +180,10 @@ void CVantrelDlg::SetUpTreeList() {
         return;
     }
     treeWidthTotal = 0;
+    treeList.dpi = dpi;
+    treeList.header.dpi = dpi;
     for (int i = 0; i < kTreeColumnCount; ++i) {
-        treeList.InsertColumn(i, kTreeColumns[i].title, LVCFMT_LEFT, kTreeColumns[i].width, -1);
+        treeList.InsertColumn(i, kTreeColumns[i].title, LVCFMT_LEFT, Px(kTreeColumns[i].width), -1);
         treeWidthTotal += kTreeColumns[i].width;
     }
     treeWidthTotal += kTreeWidthExtra;
@@ -178,7 +198,7 @@ void CVantrelDlg::SetUpTreeList() {
                   LVS_EX_FULLROWSELECT);
 
     // The list asks for its row height again only when its size changes.
-    treeList.rowHeight = 24;
+    treeList.rowHeight = Px(kRowHeight);
     const RECT outer = treeList.WindowRect();
     WINDOWPOS position{list,
                        nullptr,
@@ -200,12 +220,13 @@ void CVantrelDlg::SetUpBehaviorList() {
         return;
     }
     for (int i = 0; i < static_cast<int>(std::size(kBehaviorColumns)); ++i) {
-        LVCOLUMNA column{};
+        std::wstring title = win::Wide(kBehaviorColumns[i].title);
+        LVCOLUMNW column{};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
         column.fmt = LVCFMT_LEFT;
-        column.cx = kBehaviorColumns[i].width;
-        column.pszText = const_cast<char*>(kBehaviorColumns[i].title);
-        behaviorList.Send(LVM_INSERTCOLUMNA, static_cast<WPARAM>(i),
+        column.cx = Px(kBehaviorColumns[i].width);
+        column.pszText = title.data();
+        behaviorList.Send(LVM_INSERTCOLUMNW, static_cast<WPARAM>(i),
                           reinterpret_cast<LPARAM>(&column));
     }
     ListView_SetExtendedListViewStyle(
@@ -225,12 +246,35 @@ void CVantrelDlg::SetUpStatusBar() {
     }
     const RECT client = ClientRect();
     statusBar.SetPaneInfo(1, kPaneNoBorders | kPaneStretch, client.right - 10);
-    statusBar.Move(0, client.bottom - kStatusBarHeight, client.right, kStatusBarHeight, true);
+    statusBar.Move(0, client.bottom - Px(kStatusBarHeight), client.right, Px(kStatusBarHeight),
+                   true);
+}
+
+int CVantrelDlg::MinPaneHeight() const {
+    int header = Px(kRowHeight);
+    if (const HWND headerWindow = ListView_GetHeader(treeList.Handle())) {
+        RECT r{};
+        ::GetWindowRect(headerWindow, &r);
+        header = std::max<int>(header, r.bottom - r.top);
+    }
+    const int border = 2 * ::GetSystemMetrics(SM_CYBORDER);
+    return header + kMinPaneRows * Px(kRowHeight) + border;
 }
 
 void CVantrelDlg::Layout(int cx, int cy) {
+    const int statusHeight = Px(kStatusBarHeight);
+    const int panes = std::max(cy - statusHeight, 0);
+    const int minPane = MinPaneHeight();
+    if (splitterShare < 0.0 && panes > 0) {
+        splitterShare = static_cast<double>(panes - Px(kLowerHeight - kStatusBarHeight)) / panes;
+    }
+    int top = static_cast<int>(std::lround(std::max(splitterShare, 0.0) * panes));
+    // Each list keeps its minimum; a window too small for both (maximised on a tiny screen, say)
+    // shares what there is equally.
+    top = panes - minPane >= minPane ? std::clamp(top, minPane, panes - minPane) : panes / 2;
+
     if (treeList.Handle() != nullptr) {
-        treeList.Move(1, 0, std::max(cx - 2, 0), std::max(cy - kLowerHeight, 0), true);
+        treeList.Move(1, 0, std::max(cx - 2, 0), top, true);
         if (treeWidthTotal > 0) {
             // Every column keeps its share of the total, so the hidden column stays 0 wide.
             for (int i = 0; i < kTreeColumnCount; ++i) {
@@ -241,19 +285,90 @@ void CVantrelDlg::Layout(int cx, int cy) {
         }
     }
     if (behaviorList.Handle() != nullptr) {
-        behaviorList.Move(1, cy - kLowerHeight, std::max(cx - 2, 0), kBehaviorListHeight, true);
+        behaviorList.Move(1, top, std::max(cx - 2, 0), panes - top, true);
         // A window narrower than the three fixed columns leaves the last one empty, not a
         // wrapped-around width of 65,000 pixels.
-        ListView_SetColumnWidth(behaviorList.Handle(), 3, std::max(cx - kBehaviorFixedWidth, 0));
+        ListView_SetColumnWidth(behaviorList.Handle(), 3,
+                                std::max(cx - Px(kBehaviorFixedWidth), 0));
     }
     if (splitter.Handle() != nullptr) {
-        splitter.Move(1, cy - kLowerHeight, std::max(cx - 2, 0), kSplitterHeight, true);
+        splitter.Move(1, top, std::max(cx - 2, 0), Px(kSplitterHeight), true);
     }
     if (statusBar) {
-        statusBar.SetPaneInfo(0, kPaneStretch, 100);
+        statusBar.SetPaneInfo(0, kPaneStretch, Px(kStatusCountWidth));
         statusBar.SetPaneInfo(1, kPaneNoBorders | kPaneStretch, cx - 10);
-        statusBar.Move(0, cy - kStatusBarHeight, cx, kStatusBarHeight, true);
+        statusBar.Move(0, cy - statusHeight, cx, statusHeight, true);
     }
+    // The window erases its whole client area on a resize, children included (it does not clip
+    // them, so the splitter's drag band can cross the lists): every child paints itself again.
+    ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+void CVantrelDlg::OnSplitterMoved() {
+    const RECT client = ClientRect();
+    const int panes = std::max<int>(client.bottom - Px(kStatusBarHeight), 0);
+    if (panes > 0 && splitter.Handle() != nullptr) {
+        // The place the lists' minimums allow, not a place past them that only a later, taller
+        // window would show.
+        const int minPane = MinPaneHeight();
+        int top = splitter.WindowRectIn(hwnd_).top;
+        top = panes - minPane >= minPane ? std::clamp(top, minPane, panes - minPane) : panes / 2;
+        splitterShare = static_cast<double>(top) / panes;
+    }
+    Layout(client.right, client.bottom);
+}
+
+void CVantrelDlg::OnGetMinMaxInfo(MINMAXINFO& info) const {
+    RECT least{0, 0, Px(kMinWindowWidth), 2 * MinPaneHeight() + Px(kStatusBarHeight)};
+    const auto style = static_cast<DWORD>(Style());
+    const auto exStyle = static_cast<DWORD>(::GetWindowLongPtrA(hwnd_, GWL_EXSTYLE));
+    ::AdjustWindowRectEx(&least, style, ::GetMenu(hwnd_) != nullptr ? TRUE : FALSE, exStyle);
+    info.ptMinTrackSize.x = std::max<LONG>(info.ptMinTrackSize.x, least.right - least.left);
+    info.ptMinTrackSize.y = std::max<LONG>(info.ptMinTrackSize.y, least.bottom - least.top);
+}
+
+void CVantrelDlg::ApplyDpi(int newDpi) {
+    if (newDpi <= 0) {
+        return;
+    }
+    dpi = newDpi;
+    // The lists' font was made for another DPI: a copy of it at this one.
+    if (dpi != fontDpi_ && treeList.Handle() != nullptr) {
+        const auto current = reinterpret_cast<HFONT>(treeList.Send(WM_GETFONT));
+        LOGFONTW face{};
+        if (current != nullptr && ::GetObjectW(current, sizeof(face), &face) != 0) {
+            face.lfHeight = ::MulDiv(face.lfHeight, dpi, fontDpi_);
+            win::Font font(::CreateFontIndirectW(&face));
+            if (font) {
+                for (const HWND control :
+                     {treeList.Handle(), behaviorList.Handle(), statusBar.Handle()}) {
+                    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), TRUE);
+                }
+                listFont_ = std::move(font);
+                fontDpi_ = dpi;
+            }
+        }
+    }
+    treeList.dpi = dpi;
+    treeList.header.dpi = dpi;
+    treeList.rowHeight = Px(kRowHeight);
+    if (const HWND list = treeList.Handle()) {
+        // The list asks for the row height again only when its size changes.
+        const RECT outer = treeList.WindowRect();
+        WINDOWPOS position{list,
+                           nullptr,
+                           0,
+                           0,
+                           outer.right - outer.left,
+                           outer.bottom - outer.top,
+                           SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER};
+        treeList.Send(WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&position));
+    }
+    for (int i = 0; i < 3 && behaviorList.Handle() != nullptr; ++i) {
+        ListView_SetColumnWidth(behaviorList.Handle(), i, Px(kBehaviorColumns[i].width));
+    }
+    const RECT client = ClientRect();
+    Layout(client.right, client.bottom);
 }
 
 win::MessageWindow::Result CVantrelDlg::OnSize(UINT type, SIZE size) {
@@ -282,6 +397,7 @@ win::MessageWindow::Result CVantrelDlg::OnPaint() {
 
 win::MessageWindow::Result CVantrelDlg::OnDestroy() {
     ::KillTimer(hwnd_, kProgressTimer);
+    ::KillTimer(hwnd_, kHeldLineTimer);
     StopRefreshThread();
     return {};
 }
@@ -321,7 +437,7 @@ win::MessageWindow::Result CVantrelDlg::OnNotify(NMHDR* notice) {
     return {};
 }
 
-win::MessageWindow::Result CVantrelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
+win::MessageWindow::Result CVantrelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
@@ -332,14 +448,33 @@ win::MessageWindow::Result CVantrelDlg::OnMessage(UINT message, WPARAM wParam, L
             return {};
         case WM_QUERYDRAGICON:
             return reinterpret_cast<LRESULT>(icon);
-        case WM_REFRESH_TREE:
-            return RebuildTree();
+        case WM_REFRESH_TREE: {
+            ++passesEnded_;
+            const LRESULT result = RebuildTree();
+            ArmHeldLineWake();
+            return result;
+        }
         case WM_DROPFILES:
             OnDropFiles(reinterpret_cast<HDROP>(wParam));
             return 0;
         case WM_SHOW_FIND:
             ShowFindDialog();
             return 0;
+        case WM_SPLITTER_MOVED:
+            OnSplitterMoved();
+            return 0;
+        case WM_GETMINMAXINFO:
+            OnGetMinMaxInfo(*reinterpret_cast<MINMAXINFO*>(lParam));
+            return 0;
+        case WM_DPICHANGED: {
+            // The system proposes the window's rectangle at the new DPI.
+            const auto* proposed = reinterpret_cast<const RECT*>(lParam);
+            ApplyDpi(HIWORD(wParam));
+            ::SetWindowPos(hwnd_, nullptr, proposed->left, proposed->top,
+                           proposed->right - proposed->left, proposed->bottom - proposed->top,
+                           SWP_NOZORDER | SWP_NOACTIVATE);
+            return 0;
+        }
         default:
             return {};
     }

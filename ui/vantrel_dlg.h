@@ -14,7 +14,9 @@
 #include "tools/find_process.h"
 #include "ui/status_bar.h"
 #include "ui/tree_rows.h"
+#include "ui/com_apartment.h"
 #include "win/dialog.h"
+#include "win/dpi.h"
 #include "win/handles.h"
 
 #include <shellapi.h>
@@ -24,6 +26,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // Sent by the refresh thread when a read pass has reached the end of the log.
 inline constexpr UINT WM_REFRESH_TREE = WM_USER + 193;
@@ -31,12 +34,18 @@ inline constexpr UINT WM_REFRESH_TREE = WM_USER + 193;
 inline constexpr UINT WM_SHOW_FIND = WM_USER + 194;
 // The one-second progress timer that runs from a drop until the pass is complete.
 inline constexpr UINT_PTR kProgressTimer = 1001;
+// Wakes the analyzer once more when a pass held the log's last line back for its writer, once the
+// file has been quiet long enough for the line to count as finished.
+inline constexpr UINT_PTR kHeldLineTimer = 1002;
 
 // What the main window asks of its surroundings; an empty member means the real thing.
 struct MainWindowSeams {
     AnalyzerSeams analyzer;
     // Starts the file browser with a command line; returns what WinExec returns.
     std::function<UINT(const std::string& commandLine)> launch;
+    // The system-image-list index of a file type's icon; called on the user-interface thread,
+    // never with the analyzer's lock held.
+    IconIndexCache::Lookup iconLookup;
 };
 
 class CVantrelDlg : public win::Dialog, public ProcessSearch {
@@ -46,6 +55,8 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     explicit CVantrelDlg(MainWindowSeams seams = {});
     ~CVantrelDlg() override;
 
+    // First of all members: the shell calls of the controls' construction need it.
+    ComApartment com;
     HICON icon = nullptr;
     // Held while the rows are edited; the user-interface thread's only, taken before
     // analyzer.lock.
@@ -66,8 +77,22 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     // The sort toggle of list 1001, shared by all its columns and all processes.
     int32_t sortAscending = 0;
 
+    // The wake the window made by itself for a held last line since the last drop or refresh
+    // (0: none yet).
+    uint64_t heldLineWake_ = 0;
+
     // How many rebuilds have finished; for whoever waits for one from another thread.
     std::atomic<int> rebuildCount{0};
+
+    // The DPI of the window's monitor; every pixel size of the layout is scaled to it.
+    int dpi = win::kDesignDpi;
+    // Where the splitter lies: its top as a share of the height the two lists share. Negative
+    // until the window has its first size, which puts the splitter at its default place.
+    double splitterShare = -1.0;
+    // The least height of each list: its header and three rows.
+    int MinPaneHeight() const;
+    // A length of `pixels` at 96 DPI, at the window's DPI.
+    int Px(int pixels) const { return win::Scale(pixels, dpi); }
 
     // --- The process tree (vantrel_dlg_tree.cpp).
 
@@ -75,7 +100,7 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     // and the topmost visible row are kept by process id where their processes are still shown.
     LRESULT RebuildTree();
     // Inserts at `index` the rows of `list` and all their descendants, unfolded; returns how many.
-    // Needs analyzer.lock.
+    // Needs analyzer.lock, and then looks the icons up with it held: RebuildTree does not.
     int32_t AppendSubtreeRows(int index, const ProcessList& list);
 
     // --- Commands (vantrel_dlg_commands.cpp).
@@ -108,6 +133,11 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void SetUpBehaviorList();
     void SetUpStatusBar();
     void Layout(int cx, int cy);
+    // Takes the splitter's place after a drag as its new share, kept inside the lists' minimums.
+    void OnSplitterMoved();
+    void OnGetMinMaxInfo(MINMAXINFO& info) const;
+    // Scales every pixel size to `newDpi`: fonts, rows, columns, the layout.
+    void ApplyDpi(int newDpi);
     void PaintMinimised();
 
     // The process tree.
@@ -137,11 +167,28 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void CopyProcessMd5();
     void OpenImageFolder();
     void ShowMessage(const char* text);
+    void ShowMessage(const std::wstring& text);
+    // After a pass: arms kHeldLineTimer if the pass held the last line back and this drop or
+    // refresh has not woken the analyzer for it yet.
+    void ArmHeldLineWake();
+    // True while the held last line is still to come: the self-wake is armed or not yet handled.
+    bool HeldLineToCome();
     void ShowFindDialog();
     void ShowHashTool();
 
+    // Fills in the icons of rows [first, last) that were made under the analyzer's lock, with
+    // the first path of each type they need in `paths`.
+    void ResolveIcons(std::size_t first, std::size_t last, const std::vector<std::string>& paths);
+
     std::function<UINT(const std::string&)> launch_;
     IconIndexCache icons_;
+    // The lists' font at the window's DPI, once the DPI differs from the one it was created at.
+    win::Font listFont_;
+    int fontDpi_ = win::kDesignDpi;
+    // Passes ended since the program started, and at the last drop: the status says the analysis
+    // is complete only once a pass of the dropped file has ended.
+    int passesEnded_ = 0;
+    int passesAtDrop_ = 0;
     // The window the refresh thread sends to: set once the window exists, cleared when it closes.
     std::atomic<HWND> refreshTarget_{nullptr};
 };

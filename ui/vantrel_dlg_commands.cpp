@@ -7,6 +7,7 @@
 #include "tools/dlg_hash_tool.h"
 #include "ui/clipboard.h"
 #include "ui/folder_launch.h"
+#include "win/text.h"
 
 #include <shellapi.h>
 
@@ -22,23 +23,55 @@ constexpr UINT kProgressPeriodMs = 1000;
 }  // namespace
 
 void CVantrelDlg::ShowMessage(const char* text) {
-    ::MessageBoxA(hwnd_, text, kMessageCaption, MB_OK | MB_ICONINFORMATION);
+    ShowMessage(win::Wide(text));
+}
+
+void CVantrelDlg::ShowMessage(const std::wstring& text) {
+    const std::wstring caption = win::Wide(kMessageCaption);
+    ::MessageBoxW(hwnd_, text.c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION);
 }
 
 void CVantrelDlg::OnDropFiles(HDROP drop) {
-    if (::DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0) > 1) {
+    if (::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) > 1) {
         ::DragFinish(drop);
         ShowMessage("只能选择一个文件！");
         return;
     }
-    // The whole name, however long: a name cut short could be the name of another file.
-    const UINT length = ::DragQueryFileA(drop, 0, nullptr, 0);
-    std::vector<char> name(static_cast<std::size_t>(length) + 1, '\0');
-    const UINT copied = ::DragQueryFileA(drop, 0, name.data(), static_cast<UINT>(name.size()));
+    // The whole name, however long, as UTF-16: a name cut short, or written in a code page that
+    // lacks some of its characters, could be the name of another file or of none.
+    const UINT length = ::DragQueryFileW(drop, 0, nullptr, 0);
+    std::vector<wchar_t> buffer(static_cast<std::size_t>(length) + 1, L'\0');
+    const UINT copied = ::DragQueryFileW(drop, 0, buffer.data(), static_cast<UINT>(buffer.size()));
     ::DragFinish(drop);
-    // Nothing about the name is checked: a folder or a missing file is followed like any other,
-    // and its passes read nothing.
-    OpenLog(std::string(name.data(), copied));
+    const std::wstring name(buffer.data(), copied);
+
+    // A name that cannot be followed leaves the loaded log as it is, and says why.
+    const std::wstring prefix = win::Wide("无法打开日志文件：") + name + L"\n";
+    const DWORD attributes = ::GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        ShowMessage(prefix + win::ErrorMessage(::GetLastError()));
+        return;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        ShowMessage(prefix + win::Wide("这是一个文件夹，请拖入日志文件。"));
+        return;
+    }
+    const win::FileHandle file(::CreateFileW(
+        name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        ShowMessage(prefix + win::ErrorMessage(::GetLastError()));
+        return;
+    }
+    // The engine keeps names as code page 936 bytes: a name it cannot write is followed by its
+    // short name.
+    const std::optional<std::string> path = win::NarrowPath(name);
+    if (!path) {
+        ShowMessage(prefix +
+                    win::Wide("文件名含有无法用中文代码页表示的字符，且该文件没有短文件名。"));
+        return;
+    }
+    OpenLog(*path);
 }
 
 void CVantrelDlg::OpenLog(const std::string& path) {
@@ -57,25 +90,85 @@ void CVantrelDlg::OpenLog(const std::string& path) {
     } else {
         analyzer.SetLogPath(path);
     }
+    // Nothing of the file is read yet: the progress left is the last file's, and the status says
+    // so until a pass of this one ends.
+    passesAtDrop_ = passesEnded_;
+    analyzer.progress = 0.0;
+    if (statusBar) {
+        statusBar.SetPaneText(1, "正在分析数据(0.00)...");
+    }
+    heldLineWake_ = 0;
     analyzer.Wake();
     ::SetTimer(hwnd_, kProgressTimer, kProgressPeriodMs, nullptr);
 }
 
 void CVantrelDlg::Refresh() {
+    heldLineWake_ = 0;
     analyzer.Wake();
 }
 
+void CVantrelDlg::ArmHeldLineWake() {
+    if (heldLineWake_ != 0 || hwnd_ == nullptr) {
+        return;
+    }
+    if (const auto wait = analyzer.HeldLineWait()) {
+        // A finished log whose last line has no CR LF would otherwise miss that line until the
+        // analyst pressed F5 again. Once per drop or refresh: a log that keeps growing is still
+        // read only when asked.
+        ::SetTimer(hwnd_, kHeldLineTimer, static_cast<UINT>(wait->count()) + 50, nullptr);
+    }
+}
+
+bool CVantrelDlg::HeldLineToCome() {
+    if (heldLineWake_ != 0) {
+        return !analyzer.WakeHandled(heldLineWake_);
+    }
+    return analyzer.HeldLineWait().has_value();
+}
+
 win::MessageWindow::Result CVantrelDlg::OnTimer(UINT_PTR id) {
+    if (id == kHeldLineTimer) {
+        ::KillTimer(hwnd_, kHeldLineTimer);
+        if (heldLineWake_ == 0 && analyzer.HeldLineWait().has_value()) {
+            heldLineWake_ = analyzer.Wake();
+        }
+        return {};
+    }
     if (id != kProgressTimer) {
         return {};
     }
+    if (const LogAnalyzer::LogProblem problem = analyzer.Problem();
+        problem != LogAnalyzer::LogProblem::None) {
+        ::KillTimer(hwnd_, kProgressTimer);
+        if (statusBar) {
+            statusBar.SetPaneText(1, problem == LogAnalyzer::LogProblem::NotRegularFile
+                                         ? "日志不是普通文件，无法读取!"
+                                         : "日志无法继续读取，已读取的数据保留!");
+        }
+        return {};
+    }
+    // Complete only once a pass of this file has ended, or there is nothing in it to read.
+    bool nothingToRead = false;
+    std::string path;
+    uint64_t readOffset = 0;
+    {
+        std::lock_guard store(analyzer.lock);
+        path = analyzer.logPath;
+        readOffset = analyzer.readOffset;
+    }
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+        const uint64_t size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+        nothingToRead = readOffset >= size;
+    }
+    const bool passEnded = passesEnded_ != passesAtDrop_;
     const double progress = analyzer.progress.load();
     char text[64];
     std::snprintf(text, sizeof(text), "正在分析数据(%.2f)...", progress);
     if (statusBar) {
         statusBar.SetPaneText(1, text);
     }
-    if (progress >= 100.0) {
+    if (((passEnded && progress >= 100.0) || nothingToRead) && !HeldLineToCome()) {
         ::KillTimer(hwnd_, kProgressTimer);
         if (statusBar) {
             statusBar.SetPaneText(1, "数据分析完成!");

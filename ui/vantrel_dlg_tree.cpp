@@ -3,6 +3,7 @@
 #include "ui/vantrel_dlg.h"
 
 #include "engine/text.h"
+#include "win/text.h"
 
 #include <string>
 #include <unordered_map>
@@ -86,7 +87,35 @@ void RestoreView(HWND list, const std::vector<ProcessRow>& rows, const ViewOfRow
     }
 }
 
+// Rows made under the analyzer's lock get their icons once the lock is released: the shell may
+// take its time, and the follower must not wait for it. Until then a row's icon index is
+// kIconPending - k, where k is the number of the first path of its type in `paths`.
+constexpr int kIconPending = -2;
+
+IconIndexCache PendingIcons(std::vector<std::string>& paths) {
+    return IconIndexCache([&paths](const std::string& imagePath) {
+        paths.push_back(imagePath);
+        return kIconPending - static_cast<int>(paths.size() - 1);
+    });
+}
+
 }  // namespace
+
+void CVantrelDlg::ResolveIcons(std::size_t first, std::size_t last,
+                               const std::vector<std::string>& paths) {
+    std::vector<int> indexes;
+    indexes.reserve(paths.size());
+    for (const std::string& path : paths) {
+        indexes.push_back(icons_.IndexFor(path));
+    }
+    for (std::size_t i = first; i < last && i < treeList.rows.size(); ++i) {
+        ProcessRow& row = treeList.rows[i];
+        const auto k = static_cast<std::size_t>(kIconPending - row.iconIndex);
+        if (row.iconIndex <= kIconPending && k < indexes.size()) {
+            row.iconIndex = indexes[k];
+        }
+    }
+}
 
 LRESULT CVantrelDlg::RebuildTree() {
     // A window on its way out does not rebuild: the refresh may have been sent just before.
@@ -101,11 +130,14 @@ LRESULT CVantrelDlg::RebuildTree() {
     // item would cost a notification per row of a big list.
     treeList.Send(LVM_DELETEALLITEMS);
     treeList.rows.clear();
+    std::vector<std::string> iconPaths;
     {
         std::lock_guard store(analyzer.lock);
         const ProcessList roots = analyzer.SnapshotRoots();
-        AppendSubtreeRows(0, roots);
+        IconIndexCache pending = PendingIcons(iconPaths);
+        ::AppendSubtreeRows(treeList.rows, 0, roots, pending);
     }
+    ResolveIcons(0, treeList.rows.size(), iconPaths);
     ListView_SetItemCountEx(list, static_cast<int>(treeList.rows.size()), 0);
     RestoreView(list, treeList.rows, view);
     if (statusBar) {
@@ -116,7 +148,13 @@ LRESULT CVantrelDlg::RebuildTree() {
 }
 
 int32_t CVantrelDlg::AppendSubtreeRows(int index, const ProcessList& list) {
-    return ::AppendSubtreeRows(treeList.rows, static_cast<std::size_t>(index), list, icons_);
+    std::vector<std::string> iconPaths;
+    IconIndexCache pending = PendingIcons(iconPaths);
+    const int32_t added =
+        ::AppendSubtreeRows(treeList.rows, static_cast<std::size_t>(index), list, pending);
+    ResolveIcons(static_cast<std::size_t>(index), static_cast<std::size_t>(index + added),
+                 iconPaths);
+    return added;
 }
 
 std::string CVantrelDlg::TreeCellText(int item, int subItem) const {
@@ -163,8 +201,8 @@ win::MessageWindow::Result CVantrelDlg::OnTreeDisplayTextW(NMLVDISPINFOW& info) 
     LVITEMW& item = info.item;
     if ((item.mask & LVIF_TEXT) != 0 && item.pszText != nullptr && item.cchTextMax > 0) {
         const std::string text = TreeCellText(item.iItem, item.iSubItem);
-        const int written =
-            ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, item.pszText, item.cchTextMax);
+        const int written = ::MultiByteToWideChar(win::kTextCodePage, 0, text.c_str(), -1,
+                                                  item.pszText, item.cchTextMax);
         if (written == 0) {
             item.pszText[item.cchTextMax - 1] = L'\0';  // too long: cut, still terminated
         }
@@ -206,25 +244,31 @@ win::MessageWindow::Result CVantrelDlg::OnTreeClick(const NMITEMACTIVATE& click)
     const HWND list = treeList.Handle();
     ::LockWindowUpdate(list);
 
-    // Where the list draws the plus or minus box of the row.
-    RECT label{};
-    label.left = LVIR_LABEL;
-    ::SendMessageA(list, LVM_GETITEMRECT, static_cast<WPARAM>(row),
-                   reinterpret_cast<LPARAM>(&label));
-    const int32_t indent = treeList.rows[static_cast<std::size_t>(row)].indent;
-    const int boxLeft = label.left + 8 * indent - 20;
-    const RECT box{boxLeft, label.top + 2, boxLeft + 16, label.bottom - 4};
+    // Where the list draws the plus or minus box of the row: only its part inside column 0.
+    const RECT box = treeList.ExpandBoxRect(row);
 
     if (::PtInRect(&box, click.ptAction)) {
-        std::lock_guard store(analyzer.lock);
-        const int32_t expandState = treeList.rows[static_cast<std::size_t>(row)].expandState;
-        ProcessRecord* record = expandState != -1 ? RecordOfRow(row) : nullptr;
-        if (record != nullptr && expandState == 1) {
-            FoldRow(treeList.rows, static_cast<std::size_t>(row), *record);
-        } else if (record != nullptr && expandState == 0) {
-            UnfoldRow(treeList.rows, static_cast<std::size_t>(row), *record, icons_);
+        const std::size_t rowsBefore = treeList.rows.size();
+        std::vector<std::string> iconPaths;
+        bool changed = false;
+        {
+            std::lock_guard store(analyzer.lock);
+            const int32_t expandState = treeList.rows[static_cast<std::size_t>(row)].expandState;
+            ProcessRecord* record = expandState != -1 ? RecordOfRow(row) : nullptr;
+            if (record != nullptr && expandState == 1) {
+                FoldRow(treeList.rows, static_cast<std::size_t>(row), *record);
+            } else if (record != nullptr && expandState == 0) {
+                IconIndexCache pending = PendingIcons(iconPaths);
+                UnfoldRow(treeList.rows, static_cast<std::size_t>(row), *record, pending);
+            }
+            changed = record != nullptr;
         }
-        if (record != nullptr) {
+        if (changed) {
+            // The unfolded rows follow the row; their icons are looked up without the lock.
+            const auto first = static_cast<std::size_t>(row) + 1;
+            if (treeList.rows.size() > rowsBefore) {
+                ResolveIcons(first, first + treeList.rows.size() - rowsBefore, iconPaths);
+            }
             ListView_SetItemCountEx(list, static_cast<int>(treeList.rows.size()), LVSICF_NOSCROLL);
         }
     } else {

@@ -1,5 +1,6 @@
 #include "win/dialog.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace win {
@@ -116,7 +117,31 @@ bool Dialog::UpdateData(bool save) {
     return exchange.Ok();
 }
 
+void Dialog::CenterOnOwner() {
+    const HWND owner = hwnd_ != nullptr ? ::GetWindow(hwnd_, GW_OWNER) : nullptr;
+    if (owner == nullptr || !::IsWindowVisible(owner) || ::IsIconic(owner)) {
+        return;
+    }
+    RECT outer{};
+    RECT own{};
+    ::GetWindowRect(hwnd_, &outer);
+    ::GetWindowRect(owner, &own);
+    const LONG width = outer.right - outer.left;
+    const LONG height = outer.bottom - outer.top;
+    LONG x = (own.left + own.right - width) / 2;
+    LONG y = (own.top + own.bottom - height) / 2;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (::GetMonitorInfoA(::MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        const RECT& work = monitor.rcWork;
+        x = std::max(work.left, std::min(x, work.right - width));
+        y = std::max(work.top, std::min(y, work.bottom - height));
+    }
+    ::SetWindowPos(hwnd_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 bool Dialog::OnInitDialog() {
+    CenterOnOwner();
     UpdateData(false);
     return true;
 }

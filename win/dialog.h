@@ -41,10 +41,13 @@ class Dialog : public MessageWindow {
     void EndModal(INT_PTR result);
     // Moves control values into the members (save) or members into the controls.
     bool UpdateData(bool save);
+    // Centres the dialog on its owner, kept inside the work area of the owner's monitor. A dialog
+    // without a visible owner stays where it is.
+    void CenterOnOwner();
 
   protected:
-    // The default transfers the members to the controls; true lets the dialog manager set the
-    // focus.
+    // The default centres the dialog on its owner and transfers the members to the controls; true
+    // lets the dialog manager set the focus.
     virtual bool OnInitDialog();
     virtual void DoDataExchange(DataExchange&) {}
     // Sees each message of the modal loop before the dialog manager; true swallows it.

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -145,6 +146,70 @@ TEST(HeaderCtrlCl, PaintsGradientSeparatorsAndTitles) {
         }
     }
     p.Keep("header");
+}
+
+// Where text drawn on a background differs from it: a picture of the glyphs alone.
+std::vector<bool> Ink(const Pixels& p, const RECT& area, const std::function<COLORREF(int)>& back) {
+    std::vector<bool> ink;
+    for (int y = area.top; y < area.bottom; ++y) {
+        for (int x = area.left; x < area.right; ++x) {
+            ink.push_back(p.At(x, y) != back(y));
+        }
+    }
+    return ink;
+}
+
+TEST(HeaderCtrlCl, ChineseTitlesHaveTheGlyphsTheSystemDrawsForTheSameText) {
+    // Each title as the system draws its UTF-16 text in the header's face and size with a Chinese
+    // character set, on white.
+    const std::vector<std::wstring> titles = {L"\u8FDB\u7A0B\u540D", L"\u6620\u50CF\u8DEF\u5F84"};
+    HeaderFixture f({120, 120});
+    f.header.titles = {"进程名", "映像路径"};
+    ::InvalidateRect(f.header.Handle(), nullptr, TRUE);
+    guitest::Pump();
+    const Pixels painted = Pixels::OfWindow(f.header.Handle());
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+        SCOPED_TRACE(i);
+        const RECT item = f.Item(static_cast<int>(i));
+        const RECT area{item.left + 6, item.top + 8, item.right - 2, item.bottom};
+        Pixels reference;
+        {
+            HDC screen = ::GetDC(nullptr);
+            HDC dc = ::CreateCompatibleDC(screen);
+            HBITMAP bitmap = ::CreateCompatibleBitmap(screen, painted.Width(), painted.Height());
+            ::ReleaseDC(nullptr, screen);
+            HGDIOBJ oldBitmap = ::SelectObject(dc, bitmap);
+            const RECT all{0, 0, painted.Width(), painted.Height()};
+            ::FillRect(dc, &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+            HFONT font =
+                ::CreateFontW(CHeaderCtrlCl::kTitleHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                              GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                              DEFAULT_QUALITY, FF_SWISS, CHeaderCtrlCl::kTitleFace);
+            HGDIOBJ oldFont = ::SelectObject(dc, font);
+            ::SetBkMode(dc, TRANSPARENT);
+            ::TextOutW(dc, area.left, area.top, titles[i].c_str(),
+                       static_cast<int>(titles[i].size()));
+            ::SelectObject(dc, oldFont);
+            ::DeleteObject(font);
+            reference = Pixels::OfDc(dc, all);
+            ::SelectObject(dc, oldBitmap);
+            ::DeleteObject(bitmap);
+            ::DeleteDC(dc);
+        }
+        const std::vector<bool> drawn = Ink(painted, area, GradientRow);
+        const std::vector<bool> expected =
+            Ink(reference, area, [](int) { return RGB(255, 255, 255); });
+        ASSERT_EQ(drawn.size(), expected.size());
+        int inked = 0;
+        int different = 0;
+        for (std::size_t k = 0; k < drawn.size(); ++k) {
+            inked += expected[k] ? 1 : 0;
+            different += drawn[k] != expected[k] ? 1 : 0;
+        }
+        EXPECT_GT(inked, 30);
+        EXPECT_LE(different, inked / 20) << "of " << inked << " inked pixels";
+    }
+    painted.Keep("header_chinese");
 }
 
 TEST(HeaderCtrlCl, PaintingStopsAtTheFirstZeroWidthColumn) {

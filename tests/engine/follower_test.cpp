@@ -10,6 +10,10 @@
 #include <random>
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "engine/log_analyzer.h"
 #include "tests/engine/store_dump.h"
 
@@ -333,47 +337,277 @@ TEST(Follower, DestructionIsPrompt) {
 
 TEST(Follower, AGrowingLogEndsUpAsAOneShotParse) {
     // The writer appends in random pieces, splitting lines anywhere (also between CR and LF),
-    // while the follower is woken at random.
-    std::mt19937 random(12345);
-    std::string text;
-    for (uint32_t id = 1; id <= 300; ++id) {
-        text += ProLine(id, id / 2);
-        for (int k = 0; k < 5; ++k) {
-            text += "[FILE_WRITE]|t" + std::to_string(k) + "|x|" + std::to_string(id / 3 + 1) +
-                    "|C:\\f" + std::to_string(id) + "|h\r\n";
-        }
-        if (id % 7 == 0) {
-            text += "[PRO_DIE]|t|x|" + std::to_string(id / 2) + "|x|y\r\n";
-        }
-    }
-    TempLog log("growing.log");
-    LogAnalyzer analyzer(FastSeams());
-    analyzer.SetLogPath(log.path());
-    std::atomic<bool> writing{true};
-    std::thread writer([&] {
-        std::mt19937 pieces(678);
-        for (std::size_t at = 0; at < text.size();) {
-            const std::size_t n = std::min<std::size_t>(pieces() % 700 + 1, text.size() - at);
-            log.Append(std::string_view(text).substr(at, n));
-            at += n;
-            if (pieces() % 4 == 0) {
-                std::this_thread::sleep_for(std::chrono::microseconds(pieces() % 2000));
+    // while the follower is woken at random; with a quiet time so short that its pauses leave
+    // cut lines parsed provisionally, and withdrawn, again and again.
+    for (const auto quiet : {kHeldLineQuietTime, std::chrono::milliseconds(1)}) {
+        SCOPED_TRACE(quiet.count());
+        std::mt19937 random(12345);
+        std::string text;
+        for (uint32_t id = 1; id <= 300; ++id) {
+            text += ProLine(id, id / 2);
+            for (int k = 0; k < 5; ++k) {
+                text += "[FILE_WRITE]|t" + std::to_string(k) + "|x|" + std::to_string(id / 3 + 1) +
+                        "|C:\\f" + std::to_string(id) + "|h\r\n";
+            }
+            if (id % 7 == 0) {
+                text += "[PRO_DIE]|t|x|" + std::to_string(id / 2) + "|x|y\r\n";
             }
         }
-        writing = false;
-    });
-    while (writing) {
-        analyzer.Wake();
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
-    }
-    writer.join();
-    Pass(analyzer);
+        TempLog log("growing.log");
+        AnalyzerSeams seams = FastSeams();
+        seams.heldLineQuietTime = quiet;
+        LogAnalyzer analyzer(seams);
+        analyzer.SetLogPath(log.path());
+        std::atomic<bool> writing{true};
+        std::thread writer([&] {
+            std::mt19937 pieces(678);
+            for (std::size_t at = 0; at < text.size();) {
+                const std::size_t n = std::min<std::size_t>(pieces() % 700 + 1, text.size() - at);
+                log.Append(std::string_view(text).substr(at, n));
+                at += n;
+                if (pieces() % 4 == 0) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(pieces() % 2000));
+                }
+            }
+            writing = false;
+        });
+        while (writing) {
+            analyzer.Wake();
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+        }
+        writer.join();
+        Pass(analyzer);
 
+        LogAnalyzer oneShot(FastSeams());
+        for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos;
+             at = end + 2) {
+            oneShot.ParseLine(std::string_view(text).substr(at, end - at));
+        }
+        EXPECT_EQ(DumpStore(analyzer), DumpStore(oneShot));
+        EXPECT_GT(oneShot.roots.size(), 0u);
+    }
+}
+
+namespace {
+
+// Seams for passes a few milliseconds apart whose held lines count as finished almost at once.
+AnalyzerSeams QuietSeams(std::shared_ptr<LogFileSource> files = nullptr) {
+    AnalyzerSeams seams = FastSeams(std::move(files));
+    seams.heldLineQuietTime = 2ms;
+    return seams;
+}
+
+// The store and counts a parse of `text`'s CR LF lines gives in one go.
+std::string OneShot(const std::string& text, uint64_t* lines = nullptr) {
     LogAnalyzer oneShot(FastSeams());
     for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos;
          at = end + 2) {
         oneShot.ParseLine(std::string_view(text).substr(at, end - at));
     }
-    EXPECT_EQ(DumpStore(analyzer), DumpStore(oneShot));
-    EXPECT_GT(oneShot.roots.size(), 0u);
+    if (lines != nullptr) {
+        *lines = oneShot.Counts().lines;
+    }
+    return DumpStore(oneShot);
+}
+
+}  // namespace
+
+TEST(Follower, ALastLineParsedAfterThePauseIsWithdrawnWhenItsWriterGoesOn) {
+    // Each line is cut on both sides of every separator (and left whole), the file then stays
+    // quiet until the cut line is parsed as it stands, and then the writer finishes it. What the
+    // cut line changed must give way to the whole line, and what depends on it must find it.
+    const std::string before = ProLine(1, 0) + ProLine(2, 1) + "[FILE_READ]|t|x|2|a|h\r\n";
+    const struct {
+        const char* what;
+        std::string line;
+        std::string after;
+    } cases[] = {
+        {"a new process", "[PRO]|t5|x|1|5/50/\\??\\C:\\p5.exe/run it/100/200/md5|hand",
+         "[FILE_READ]|t|x|5|f|h\r\n" + ProLine(6, 5) + "[FILE_READ]|t|x|6|g|h\r\n"},
+        {"a process announced again", "[PRO]|t7|x|1|2/70/\\??\\C:\\q.exe/again/7/8/9|other",
+         "[FILE_READ]|t|x|2|f|h\r\n" + ProLine(6, 2)},
+        {"a process ending", "[PRO_DIE]|t|x|2|x|y", "[FILE_READ]|t|x|2|f|h\r\n"},
+        {"a module", "[MOD]|t|x|2|\\??\\C:\\m.dll/100/200/md5|mh", "[FILE_READ]|t|x|2|f|h\r\n"},
+        {"a behaviour", "[FILE_WRITE]|tw|x|2|C:\\w.txt|wh", "[FILE_READ]|t|x|2|f|h\r\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::size_t> cuts{c.line.size()};
+        for (std::size_t i = 0; i < c.line.size(); ++i) {
+            if (c.line[i] == '|' || c.line[i] == '/') {
+                cuts.push_back(i);
+                cuts.push_back(i + 1);
+            }
+        }
+        uint64_t wholeLines = 0;
+        const std::string whole = OneShot(before + c.line + "\r\n" + c.after, &wholeLines);
+        for (const std::size_t cut : cuts) {
+            SCOPED_TRACE(std::string(c.what) + ", cut after " + c.line.substr(0, cut));
+            TempLog log("provisional.log");
+            LogAnalyzer analyzer(QuietSeams());
+            log.Append(before + c.line.substr(0, cut));
+            analyzer.SetLogPath(log.path());
+            Pass(analyzer);
+            std::this_thread::sleep_for(3ms);
+            analyzer.doneEvent.Reset();
+            Pass(analyzer);  // the quiet file: its cut line is parsed as it stands
+            EXPECT_TRUE(analyzer.doneEvent.IsSet());
+            EXPECT_EQ(DumpStore(analyzer), OneShot(before + c.line.substr(0, cut) + "\r\n"));
+            log.Append(c.line.substr(cut) + "\r\n" + c.after);
+            Pass(analyzer);
+            EXPECT_EQ(DumpStore(analyzer), whole);
+            EXPECT_EQ(analyzer.Counts().lines, wholeLines);
+        }
+    }
+}
+
+TEST(Follower, AWithdrawnBehaviourIsFoundWhereverTheWindowSortedIt) {
+    TempLog log("sorted.log");
+    LogAnalyzer analyzer(QuietSeams());
+    log.Append(ProLine(1, 0) +
+               "[FILE_READ]|b|x|1|b|h\r\n[FILE_READ]|c|x|1|c|h\r\n[FILE_READ]|a|x|1|a|h");
+    analyzer.SetLogPath(log.path());
+    Pass(analyzer);
+    std::this_thread::sleep_for(3ms);
+    Pass(analyzer);
+    ASSERT_EQ(BehaviorsOf(analyzer, 1), 3u);
+    {
+        // The window sorts by time: the cut line's behaviour moves to the front.
+        std::lock_guard guard(analyzer.lock);
+        auto& behaviors = analyzer.FindProcess(1, analyzer.roots)->behaviors;
+        std::sort(
+            behaviors.begin(), behaviors.end(),
+            [](const BehaviorRecord& x, const BehaviorRecord& y) { return x.time() < y.time(); });
+    }
+    log.Append("h\r\n");
+    Pass(analyzer);
+    std::lock_guard guard(analyzer.lock);
+    const auto& behaviors = analyzer.FindProcess(1, analyzer.roots)->behaviors;
+    ASSERT_EQ(behaviors.size(), 3u);
+    EXPECT_EQ(behaviors[0].time(), "b");
+    EXPECT_EQ(behaviors[1].time(), "c");
+    EXPECT_EQ(behaviors[2].handling(), "hh");
+}
+
+TEST(Follower, ALogWithoutLineEndsIsReadOnce) {
+    auto files = std::make_shared<FakeFiles>();
+    auto file = std::make_shared<FakeFile>();
+    file->size = 200000;
+    file->pattern = "[FILE_READ]|t|x|1|" + std::string(1000, 'i');
+    files->files["one.log"] = file;
+    LogAnalyzer analyzer(QuietSeams(files));
+    analyzer.SetLogPath("one.log");
+    Pass(analyzer);
+    EXPECT_EQ(analyzer.Counts().lines, 0u);
+    std::this_thread::sleep_for(3ms);
+    Pass(analyzer);
+    EXPECT_EQ(analyzer.Counts().lines, 1u);
+    EXPECT_EQ(file->bytesRead, 200000u);
+}
+
+TEST(Follower, OnceTheCapIsReachedLaterPassesReadNothing) {
+    // The second line straddles the cap and is longer than a chunk.
+    auto files = std::make_shared<FakeFiles>();
+    auto file = std::make_shared<FakeFile>();
+    file->size = 1 << 20;
+    file->pattern = std::string(150000, 'z') + "\r\n";
+    files->files["capped.log"] = file;
+    AnalyzerSeams seams = FastSeams(files);
+    seams.readCap = 200000;
+    LogAnalyzer analyzer(seams);
+    analyzer.SetLogPath("capped.log");
+    Pass(analyzer);
+    EXPECT_EQ(file->bytesRead, 4u * kChunkSize);
+    EXPECT_EQ(analyzer.Counts().lines, 1u);
+    EXPECT_TRUE(analyzer.doneEvent.IsSet());
+    for (int pass = 0; pass < 2; ++pass) {
+        analyzer.doneEvent.Reset();
+        Pass(analyzer);
+        EXPECT_EQ(file->bytesRead, 4u * kChunkSize);
+        EXPECT_EQ(analyzer.progress, 0.0);
+        EXPECT_FALSE(analyzer.doneEvent.IsSet());
+        EXPECT_EQ(analyzer.Counts().lines, 1u);
+    }
+}
+
+namespace {
+
+class ThrowingSigner final : public SignerLookup {
+  public:
+    int GetFileSignerName(const wchar_t*, char*) override { throw std::bad_alloc(); }
+};
+
+}  // namespace
+
+TEST(Follower, AFailedPassKeepsTheStoreAndEndsReadingThatFile) {
+    // Out of memory while reading, and while parsing (asking for a module's signer).
+    const struct {
+        const char* what;
+        bool inRead;
+    } cases[] = {{"read", true}, {"parse", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto files = std::make_shared<FakeFiles>();
+        auto file = std::make_shared<FakeFile>();
+        const std::string lines = ProLine(1, 0) + "[FILE_READ]|t|x|1|" + std::string(3000, 'f') +
+                                  "|h\r\n[MOD]|t|x|1|C:\\m.dll/1/2/md5|h\r\n";
+        file->size = 8 * kChunkSize;
+        file->pattern = lines;
+        if (c.inRead) {
+            file->onRead = [&file] {
+                if (file->reads == 2) {
+                    throw std::bad_alloc();
+                }
+            };
+        }
+        files->files["a.log"] = file;
+        AnalyzerSeams seams = FastSeams(files);
+        if (!c.inRead) {
+            seams.signer = std::make_shared<ThrowingSigner>();
+        }
+        LogAnalyzer analyzer(seams);
+        analyzer.SetLogPath("a.log");
+        Pass(analyzer);
+        std::string detail;
+        EXPECT_EQ(analyzer.Problem(&detail), LogAnalyzer::LogProblem::ReadFailed);
+        EXPECT_NE(detail.find("alloc"), std::string::npos) << detail;
+        EXPECT_GE(BehaviorsOf(analyzer, 1), c.inRead ? 2u : 1u);
+        EXPECT_TRUE(analyzer.doneEvent.IsSet());
+        const int reads = file->reads;
+        Pass(analyzer);
+        EXPECT_EQ(file->reads, reads);
+
+        // Another file is read as usual.
+        files->files["b.log"] = std::make_shared<FakeFile>();
+        analyzer.SetLogPath("b.log");
+        EXPECT_EQ(analyzer.Problem(), LogAnalyzer::LogProblem::None);
+    }
+}
+
+TEST(Follower, OnlyARegularFileIsRead) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() /
+        ("vantrel_" + std::to_string(std::random_device{}()) + "_special");
+    std::filesystem::create_directory(folder);
+#ifdef _WIN32
+    const std::string paths[] = {folder.string(), "NUL"};
+#else
+    // Opening a FIFO for reading waits for a writer; there is none.
+    const std::string fifo = (folder / "fifo.log").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string paths[] = {fifo, folder.string(), "/dev/null", "/dev/zero"};
+#endif
+    LogAnalyzer analyzer(FastSeams());
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        analyzer.doneEvent.Reset();
+        analyzer.SetLogPath(path);
+        Pass(analyzer);  // returns: nothing waits for a writer
+        EXPECT_EQ(analyzer.Problem(), LogAnalyzer::LogProblem::NotRegularFile);
+        EXPECT_FALSE(analyzer.doneEvent.IsSet());
+    }
+    // A missing file is no such problem: it may yet appear.
+    analyzer.SetLogPath((folder / "missing.log").string());
+    Pass(analyzer);
+    EXPECT_EQ(analyzer.Problem(), LogAnalyzer::LogProblem::None);
+    std::filesystem::remove_all(folder);
 }

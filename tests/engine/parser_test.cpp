@@ -321,3 +321,23 @@ TEST_F(ParserTest, CountsTellUsedLinesFromDroppedOnes) {
     EXPECT_EQ(counts.lines, 10u);
     EXPECT_EQ(counts.dropped, 5u);
 }
+
+TEST_F(ParserTest, LinesFullOfSeparatorsLeaveNoScratchBehind) {
+    AddRoot(1);
+    const std::string many(1 << 20, '|');
+    const std::string slashes(1 << 20, '/');
+    const std::string lines[] = {
+        "[PRO_DIE]|" + many,
+        "[PRO]|" + many,
+        "[PRO]|t|x|1|" + slashes + "|h",
+        "[PRO]|t|x|1|" + slashes + many,
+        "[MOD]|" + many,
+        "[MOD]|t|x|1|" + slashes + "|h",
+        "[SYS]|t|x|1|" + slashes + "|h",
+        "[FILE_READ]|" + many,
+    };
+    for (const std::string& line : lines) {
+        Parse(line);
+        EXPECT_LT(analyzer.ScratchBytes(), 64u << 10) << line.substr(0, 20);
+    }
+}

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <thread>
@@ -275,4 +276,59 @@ TEST_F(StoreTest, SortOffTheLockKeepsAppendsThatComeMeanwhile) {
     for (std::size_t i = firstAppended; i < process->behaviors.size(); ++i) {
         ASSERT_EQ(process->behaviors[i].time(), "x") << i;
     }
+}
+
+TEST(SegmentedArrayTest, EraseKeepsTheOrderAcrossBlocks) {
+    // Sizes around the first block's growth and the boundary between whole blocks.
+    for (const std::size_t size : {1u, 4u, 5u, 1024u, 1025u, 2048u, 2049u}) {
+        for (const std::size_t at : {std::size_t{0}, size / 2, size - 1}) {
+            SegmentedArray<int> array;
+            std::vector<int> model;
+            for (std::size_t i = 0; i < size; ++i) {
+                array.push_back(static_cast<int>(i));
+                model.push_back(static_cast<int>(i));
+            }
+            array.erase(at);
+            model.erase(model.begin() + static_cast<std::ptrdiff_t>(at));
+            // Growing again after the erase reuses the room it left.
+            for (int i = 0; i < 3; ++i) {
+                array.push_back(-i);
+                model.push_back(-i);
+            }
+            ASSERT_EQ(array.size(), model.size()) << size << " " << at;
+            EXPECT_TRUE(std::equal(model.begin(), model.end(), array.begin())) << size << " " << at;
+        }
+    }
+}
+
+TEST_F(StoreTest, SortOffTheLockStartsAgainWhenABehaviourIsWithdrawnMeanwhile) {
+    // A held line's behaviour appended and taken back again and again while the sort runs: the
+    // sort must neither bring a withdrawn behaviour back nor lose one that stays.
+    ProcessRecord* process = analyzer.InsertProcess(Record(1), nullptr, nullptr);
+    const std::size_t start = 3 * kSortSlice;
+    for (std::size_t i = 0; i < start; ++i) {
+        analyzer.AppendBehavior(process,
+                                BehaviorText{std::to_string(start - i), "a", "i", "i", "h"});
+    }
+    std::atomic<bool> done{false};
+    std::thread follower([&] {
+        for (int round = 0; !done && round < 200; ++round) {
+            analyzer.AppendBehavior(process, BehaviorText{"x", "a", "i", "i", "h"});
+            std::this_thread::yield();
+            std::lock_guard guard(analyzer.lock);
+            process->behaviors.erase(process->behaviors.size() - 1);
+        }
+    });
+    SegmentedArray<BehaviorRecord>* target = &process->behaviors;
+    EXPECT_TRUE(SortBehaviorsOffLock(analyzer.lock, target, 0, true));
+    done = true;
+    follower.join();
+    std::lock_guard guard(analyzer.lock);
+    std::vector<std::string> times;
+    for (const BehaviorRecord& b : process->behaviors) {
+        times.emplace_back(b.time());
+    }
+    EXPECT_EQ(times.size(), start);
+    EXPECT_EQ(std::count(times.begin(), times.end(), "x"), 0);
+    EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
 }

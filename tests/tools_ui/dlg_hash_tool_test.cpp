@@ -183,6 +183,41 @@ TEST(CDlgHashTool, EachDropOfOneFileReplacesTheCode) {
     dialog.Destroy();
 }
 
+TEST(CDlgHashTool, SaysWhyAFileHasNoCodeAndNamesTheFileOfACode) {
+    Files files;
+    const std::string small = files.folder + "small.exe";
+    WriteAll(small, Bytes{'M', 'Z', 0, 0, 0, 0, 0, 0});
+    guitest::Host host(400, 300);
+    CDlgHashTool dialog;
+    ASSERT_TRUE(dialog.CreateModeless(host.Handle()));
+    const HWND note = dialog.Item(IDC_FEATURE_FILE).Handle();
+    ASSERT_NE(note, nullptr);
+    struct Drop {
+        std::vector<std::string> paths;
+        std::string code;
+        std::string note;
+    };
+    const Drop drops[] = {
+        {{files.pe32}, files.code32, "hello32.exe"},
+        {{files.text}, "", "behaviour.log：不是PE文件"},
+        {{small}, "", "small.exe：文件太小，不是PE文件（不足1024字节）"},
+        {{files.chinese}, files.code64, "样本 程序.exe"},
+        {{files.folder.substr(0, files.folder.size() - 1)}, "", "文件夹"},
+        {{files.arm}, "", "arm.exe：不支持的机器类型"},
+        {{files.missing}, "", "gone.exe：无法读取此文件"},
+        {{files.pe32, files.pe64}, "", "只能拖放一个文件"},  // the code before stays
+    };
+    for (const Drop& drop : drops) {
+        SCOPED_TRACE(drop.paths.front());
+        dialog.Send(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(drop.paths)));
+        EXPECT_EQ(dialog.codeText, drop.code);
+        EXPECT_NE(guitest::TextOf(note).find(drop.note), std::string::npos)
+            << guitest::TextOf(note);
+    }
+    dialog.Destroy();
+    ::DeleteFileA(small.c_str());
+}
+
 TEST(CDlgHashTool, RunsModallyAndClosesOnEscEnterAndTheCloseBox) {
     Files files;
     struct Case {

@@ -3,14 +3,19 @@
 // image folder; the context menu; the keys; the find dialog and the feature-code window.
 #include "tests/ui_win/main_window_run.h"
 
+#include "engine/log_file.h"
 #include "res/resource.h"
 #include "ui/folder_launch.h"
+#include "win/handles.h"
 
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -115,38 +120,96 @@ TEST(Drop, TheSameFileGoesOnAnotherFileStartsAfresh) {
     EXPECT_TRUE(WaitUntil([&] { return run.Pane(1) == "数据分析完成!"; }, 3000));
 }
 
-TEST(Drop, FoldersMissingAndBinaryFilesLeaveAWorkingWindow) {
+TEST(Drop, AFolderOrAnUnreadableFileLeavesTheLoadedLogAndSaysWhy) {
     MainWindowRun run;
+    const std::string loaded = uitest::WriteFile("loaded.log", ThreeProcessLog());
+    ASSERT_TRUE(run.DropAndWait(loaded));
+    ASSERT_TRUE(WaitUntil([&] { return run.Pane(1) == "数据分析完成!"; }, 3000));
+    // Held open by another program that shares nothing.
+    const std::string locked = uitest::WriteFile("locked.log", ThreeProcessLog());
+    const win::FileHandle lock(::CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(lock);
+    struct Case {
+        std::string path;
+        std::string why;  // a part of the message
+    };
+    const Case cases[] = {
+        {uitest::TempFolder(), "文件夹"},
+        {uitest::TempFolder() + "\\no-such.log", "无法打开日志文件"},
+        {locked, "无法打开日志文件"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const int rebuilds = run.Rebuilds();
+        run.Drop({c.path});
+        const uitest::SeenBox box = run.WaitForBox();
+        ASSERT_NE(box.window, nullptr) << "no word of why";
+        EXPECT_NE(box.text.find(c.why), std::string::npos) << box.text;
+        EXPECT_EQ(box.owner, run.window);
+        run.Dismiss(box);
+        ::Sleep(1200);  // longer than a progress tick
+        EXPECT_EQ(LogPath(run), loaded);
+        EXPECT_EQ(run.Rebuilds(), rebuilds);
+        EXPECT_EQ(run.ItemCount(run.tree), 3);
+        EXPECT_EQ(run.Pane(1), "数据分析完成!");
+    }
+    // A file that is no log is still a file: it is followed, and reads as nothing.
     std::string binary;
     for (int i = 0; i < 200000; ++i) {
         binary += static_cast<char>((i * 7919) % 256);
     }
-    const std::string inputs[] = {
-        uitest::TempFolder(),
-        uitest::TempFolder() + "\\no-such.log",
-        uitest::WriteFile("binary.bin", binary),
-    };
-    for (const std::string& input : inputs) {
-        SCOPED_TRACE(input);
-        run.Drop({input});
-        EXPECT_TRUE(WaitUntil([&] { return LogPath(run) == input; }, 3000));
-        EXPECT_TRUE(WaitUntil(
-            [&] {
-                return run.Pane(1).rfind("正在分析数据(", 0) == 0 || run.Pane(1) == "数据分析完成!";
-            },
-            3000));
-        EXPECT_EQ(run.ItemCount(run.tree), 0);
-        EXPECT_TRUE(run.NoBox());
-    }
-    // And a log still works afterwards.
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("binary.bin", binary)));
+    EXPECT_EQ(run.ItemCount(run.tree), 0);
+    EXPECT_TRUE(run.NoBox());
     ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("after.log", ThreeProcessLog())));
     EXPECT_EQ(run.ItemCount(run.tree), 3);
 }
 
-TEST(Progress, TwoDecimalsEverySecondUntilTheWholeFileIsRead) {
+TEST(Drop, ANameCodePage936CannotWriteIsStillOpened) {
     MainWindowRun run;
-    // A file that cannot be opened: no pass writes the progress, so the test can.
-    run.Drop({uitest::TempFolder() + "\\missing.log"});
+    const std::wstring folder = uitest::Wide(uitest::TempFolder());
+    const std::wstring name = folder + L"\\\uBD84\uC11D \uB85C\uADF8.log";  // 분석 로그.log
+    {
+        const win::FileHandle file(::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(file);
+        const std::string log = ThreeProcessLog();
+        DWORD written = 0;
+        ::WriteFile(file.Get(), log.data(), static_cast<DWORD>(log.size()), &written, nullptr);
+    }
+    run.DropWide({name});
+    EXPECT_TRUE(WaitUntil([&] { return run.ItemCount(run.tree) == 3; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return run.Pane(1) == "数据分析完成!"; }, 3000));
+    EXPECT_TRUE(run.NoBox());
+    EXPECT_EQ(run.Column(run.tree, 0),
+              (std::vector<std::string>{"R1.exe", "安装程序.exe", "app.exe"}));
+}
+
+// The platform's files, except that a name with "never" in it never opens: the follower reads
+// nothing of it, so a test can set the progress itself.
+class NeverOpens : public LogFileSource {
+  public:
+    std::unique_ptr<LogFileReader> Open(const std::string& path) override {
+        if (path.find("never") != std::string::npos) {
+            return nullptr;
+        }
+        return platform_->Open(path);
+    }
+
+  private:
+    std::shared_ptr<LogFileSource> platform_ = MakePlatformLogFileSource();
+};
+
+MainWindowSeams NeverOpensSeams() {
+    MainWindowSeams seams = MainWindowRun::TestSeams();
+    seams.analyzer.files = std::make_shared<NeverOpens>();
+    return seams;
+}
+
+TEST(Progress, TwoDecimalsEverySecondUntilAPassOfTheFileHasEnded) {
+    MainWindowRun run(NeverOpensSeams());
+    run.Drop({uitest::WriteFile("never-read.log", ThreeProcessLog())});
     EXPECT_TRUE(WaitUntil([&] { return run.Pane(1) == "正在分析数据(0.00)..."; }, 3000));
     struct Step {
         double progress;
@@ -155,16 +218,108 @@ TEST(Progress, TwoDecimalsEverySecondUntilTheWholeFileIsRead) {
     const Step steps[] = {
         {37.5, "正在分析数据(37.50)..."},
         {200.0 / 3.0, "正在分析数据(66.67)..."},
-        {100.5, "数据分析完成!"},
+        {100.5, "正在分析数据(100.50)..."},  // no pass of the file has ended yet
     };
     for (const Step& step : steps) {
         run.Call([&](CVantrelDlg& d) { d.analyzer.progress = step.progress; });
         EXPECT_TRUE(WaitUntil([&] { return run.Pane(1) == step.text; }, 2500)) << step.text;
     }
+    // The end of a pass.
+    run.Call([&](CVantrelDlg& d) { d.analyzer.doneEvent.Set(); });
+    EXPECT_TRUE(WaitUntil([&] { return run.Pane(1) == "数据分析完成!"; }, 2500));
     // The timer has stopped: nothing changes the pane any more.
     run.Call([&](CVantrelDlg& d) { d.analyzer.progress = 12.0; });
     ::Sleep(1500);
     EXPECT_EQ(run.Pane(1), "数据分析完成!");
+}
+
+TEST(Progress, RightAfterADropNothingIsCompleteBeforeAnythingWasRead) {
+    MainWindowRun run(NeverOpensSeams());
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("first.log", ThreeProcessLog())));
+    ASSERT_TRUE(WaitUntil([&] { return run.Pane(1) == "数据分析完成!"; }, 3000));
+    run.Drop({uitest::WriteFile("never-read-second.log", ThreeProcessLog())});
+    // For longer than a progress tick, the pane never claims the second file is analysed.
+    bool claimed = false;
+    WaitUntil(
+        [&] {
+            claimed = claimed || run.Pane(1) == "数据分析完成!";
+            return false;
+        },
+        2500);
+    EXPECT_FALSE(claimed);
+    EXPECT_EQ(run.Pane(1).rfind("正在分析数据(", 0), 0u) << run.Pane(1);
+}
+
+TEST(Dialogs, TheFeatureCodeFindAndAboutWindowsOpenCentredOnTheMainWindow) {
+    MainWindowRun run;
+    ::SetWindowPos(run.window, nullptr, 30, 40, 900, 560, SWP_NOZORDER);
+    struct Case {
+        const char* caption;
+        std::function<void()> open;
+    };
+    const Case cases[] = {
+        {"特征码获取工具", [&] { SendCommand(run, ID_FEATURE_TOOL); }},
+        {"查找进程", [&] { SendCommand(run, ID_FIND); }},
+        {"关于 Vantrel", [&] { ::PostMessageA(run.window, WM_SYSCOMMAND, IDM_ABOUTBOX, 0); }},
+    };
+    RECT main{};
+    ::GetWindowRect(run.window, &main);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.caption);
+        c.open();
+        const HWND dialog = FindDialog(run, c.caption);
+        ASSERT_NE(dialog, nullptr);
+        RECT r{};
+        ::GetWindowRect(dialog, &r);
+        EXPECT_NEAR((r.left + r.right) / 2, (main.left + main.right) / 2, 2);
+        EXPECT_NEAR((r.top + r.bottom) / 2, (main.top + main.bottom) / 2, 2);
+        ::PostMessageA(dialog, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }, 3000));
+    }
+}
+
+TEST(Progress, AFinishedLogsLastLineWithoutLineEndArrivesWithoutAnotherF5) {
+    // The last line has no CR LF: the pass holds it back for its writer, and the window wakes the
+    // analyzer once more by itself when the file has stayed quiet long enough.
+    MainWindowSeams seams = MainWindowRun::TestSeams();
+    seams.analyzer.heldLineQuietTime = std::chrono::milliseconds(300);
+    MainWindowRun run(std::move(seams));
+    std::string log = ThreeProcessLog() + ProLine(4, 0, 104, "C:\\last.exe");
+    log.resize(log.size() - 2);
+    run.Drop({uitest::WriteFile("no-last-crlf.log", log)});
+    EXPECT_TRUE(WaitUntil([&] { return run.ItemCount(run.tree) == 4; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return run.Pane(1) == "数据分析完成!"; }, 3000));
+    EXPECT_EQ(run.Pane(0), "4");
+}
+
+TEST(Progress, ALogThatCannotBeReadFurtherSaysSo) {
+    // A log whose reading runs out of memory: the program goes on, and says so.
+    class FailingFiles final : public LogFileSource {
+      public:
+        std::unique_ptr<LogFileReader> Open(const std::string&) override {
+            return std::make_unique<Reader>();
+        }
+
+      private:
+        class Reader final : public LogFileReader {
+          public:
+            bool Size(uint64_t& size) override {
+                size = 1000;
+                return true;
+            }
+            bool Seek(uint64_t) override { return true; }
+            std::size_t Read(char*, std::size_t) override { throw std::bad_alloc(); }
+        };
+    };
+    MainWindowSeams seams = MainWindowRun::TestSeams();
+    seams.analyzer.files = std::make_shared<FailingFiles>();
+    MainWindowRun run(std::move(seams));
+    run.Drop({uitest::WriteFile("huge.log", "x")});
+    EXPECT_TRUE(
+        WaitUntil([&] { return run.Pane(1) == "日志无法继续读取，已读取的数据保留!"; }, 3000));
+    uitest::KeepScreenshot(run.window, "log_not_read_further");
+    EXPECT_TRUE(run.Running());
+    EXPECT_TRUE(run.NoBox());
 }
 
 TEST(Refresh, F5AndTheCommandReadWhatWasAppendedWithoutTouchingTheProgressPane) {

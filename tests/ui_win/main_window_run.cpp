@@ -183,6 +183,23 @@ void MainWindowRun::Drop(const std::vector<std::string>& paths) {
     ::PostMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
 }
 
+void MainWindowRun::DropWide(const std::vector<std::wstring>& paths) {
+    std::wstring names;
+    for (const std::wstring& path : paths) {
+        names += path;
+        names += L'\0';
+    }
+    names += L'\0';
+    const std::size_t bytes = names.size() * sizeof(wchar_t);
+    const HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + bytes);
+    auto* drop = static_cast<DROPFILES*>(::GlobalLock(block));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    std::memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), names.data(), bytes);
+    ::GlobalUnlock(block);
+    ::PostMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
+}
+
 int MainWindowRun::Rebuilds() {
     int count = 0;
     Call([&](CVantrelDlg& d) { count = d.rebuildCount.load(); });

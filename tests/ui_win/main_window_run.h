@@ -47,6 +47,8 @@ class MainWindowRun {
 
     // Posts a drop of these files, as the shell does.
     void Drop(const std::vector<std::string>& paths);
+    // The same with UTF-16 names, as the shell drops names of any language.
+    void DropWide(const std::vector<std::wstring>& paths);
     // Drops one log and waits for the rebuild at the end of its pass.
     bool DropAndWait(const std::string& path);
     int Rebuilds();

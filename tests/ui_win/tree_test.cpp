@@ -11,6 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <objbase.h>
+
+#include <atomic>
+#include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -306,6 +311,175 @@ TEST(ProcessTree, BigTreesRebuildInTimeLinearInTheRows) {
             EXPECT_EQ(run.Text(run.tree, 0, 6), std::to_string(c.processes - 1));
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A chain of `depth` processes, each the creator of the next, with long names.
+std::string ChainLog(int depth) {
+    std::string log;
+    for (int i = 1; i <= depth; ++i) {
+        log += ProLine(static_cast<uint32_t>(i), static_cast<uint32_t>(i - 1),
+                       static_cast<uint32_t>(1000 + i),
+                       "C:\\Program Files\\A Long Vendor Name\\A Long Product Name\\level" +
+                           std::to_string(i) + "-process-with-a-long-name.exe");
+    }
+    return log;
+}
+
+// Column 0's right edge in the process list's client coordinates.
+int Column0Right(MainWindowRun& run) {
+    RECT bounds{};
+    bounds.left = LVIR_BOUNDS;
+    ::SendMessageA(run.tree, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&bounds));
+    return bounds.left + static_cast<int>(::SendMessageA(run.tree, LVM_GETCOLUMNWIDTH, 0, 0));
+}
+
+// The visible tooltip of the window's thread and its text; null when none shows.
+struct ShownTip {
+    HWND window = nullptr;
+    std::wstring text;
+};
+
+BOOL CALLBACK FindVisibleTip(HWND hwnd, LPARAM data) {
+    char className[64] = {};
+    ::GetClassNameA(hwnd, className, sizeof(className));
+    if (::IsWindowVisible(hwnd) && lstrcmpiA(className, TOOLTIPS_CLASSA) == 0) {
+        *reinterpret_cast<HWND*>(data) = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+ShownTip VisibleTip(MainWindowRun& run) {
+    ShownTip tip;
+    const DWORD thread = ::GetWindowThreadProcessId(run.window, nullptr);
+    ::EnumThreadWindows(thread, FindVisibleTip, reinterpret_cast<LPARAM>(&tip.window));
+    if (tip.window == nullptr) {
+        return tip;
+    }
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    if (::SendMessageW(tip.window, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&tool)) == 0) {
+        return tip;
+    }
+    std::vector<wchar_t> text(4096, L'\0');
+    tool.lpszText = text.data();
+    ::SendMessageW(tip.window, TTM_GETTEXTW, text.size(), reinterpret_cast<LPARAM>(&tool));
+    tip.text = text.data();
+    return tip;
+}
+
+TEST(DeepRows, BoxAndIconStayInColumn0AndOnlyTheBoxInsideItFolds) {
+    MainWindowRun run;
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("deep.log", ChainLog(14))));
+    ASSERT_EQ(run.ItemCount(run.tree), 14);
+    const int column0Right = Column0Right(run);
+    const std::vector<ProcessRow> rows = run.Rows();
+    const guitest::Pixels pixels = guitest::Pixels::OfWindow(run.tree);
+    const COLORREF boxGreen = RGB(0, 150, 40);
+    int deepRows = 0;
+    for (int row = 0; row + 1 < static_cast<int>(rows.size()); ++row) {
+        SCOPED_TRACE(row);
+        const RECT label = run.Label(row);
+        // Where the box of so deep a row used to be: past column 0, over the PID and PPID cells.
+        const int oldBoxLeft = label.left + 8 * rows[static_cast<std::size_t>(row)].indent - 20;
+        if (oldBoxLeft + 2 < column0Right || label.bottom > pixels.Height()) {
+            continue;
+        }
+        ++deepRows;
+        const RECT right{column0Right + 1, label.top, pixels.Width(), label.bottom};
+        EXPECT_EQ(pixels.Count(right, boxGreen), 0) << "box drawn outside column 0";
+        // A click there is a click on the PID cell: it chooses the row and folds nothing.
+        run.Click(run.OnScreen(run.tree, POINT{oldBoxLeft + 10, (label.top + label.bottom) / 2}));
+        EXPECT_EQ(run.ItemCount(run.tree), 14);
+        EXPECT_EQ(run.Rows()[static_cast<std::size_t>(row)].expandState, 1);
+    }
+    EXPECT_GE(deepRows, 3);
+    // The box of a shallow row still folds it.
+    run.Click(BoxPoint(run, 1));
+    EXPECT_TRUE(WaitUntil([&] { return run.ItemCount(run.tree) == 2; }, 3000));
+}
+
+TEST(DeepRows, ACutCellShowsItsWholeTextInATooltip) {
+    MainWindowRun run;
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("tips.log", ChainLog(8))));
+    const int rowCount = run.ItemCount(run.tree);
+    ASSERT_EQ(rowCount, 8);
+    struct Case {
+        int row;
+        int column;
+        bool cut;
+    };
+    // The name of a deep row and a long path are cut; a PID is not.
+    const Case cases[] = {{6, 0, true}, {1, 3, true}, {2, 1, false}, {7, 0, true}, {0, 2, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.row) + "," + std::to_string(c.column));
+        run.BringToFront();
+        guitest::MouseMoveTo(run.OnScreen(run.window, POINT{2, 2}));
+        guitest::MouseMoveTo(run.CellPoint(run.tree, c.row, c.column));
+        run.WaitForInput();
+        const std::wstring whole = uitest::Wide(run.Text(run.tree, c.row, c.column));
+        if (c.cut) {
+            EXPECT_TRUE(WaitUntil([&] { return VisibleTip(run).text == whole; }, 3000))
+                << "tip: " << VisibleTip(run).text.size() << " characters";
+        } else {
+            ::Sleep(700);
+            EXPECT_EQ(VisibleTip(run).window, nullptr);
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ShellCalls, IconsAreLookedUpOnAComThreadWithoutTheAnalyzersLock) {
+    struct Seen {
+        int calls = 0;
+        int underLock = 0;
+        int withoutCom = 0;
+    };
+    auto seen = std::make_shared<Seen>();
+    auto dialog = std::make_shared<std::atomic<CVantrelDlg*>>(nullptr);
+    MainWindowSeams seams = MainWindowRun::TestSeams();
+    seams.iconLookup = [seen, dialog](const std::string&) {
+        ++seen->calls;
+        if (CVantrelDlg* d = dialog->load()) {
+            // Another thread gets the lock at once unless this thread holds it.
+            bool free = false;
+            for (int attempt = 0; attempt < 5 && !free; ++attempt) {
+                free = std::async(std::launch::async, [d] {
+                           if (!d->analyzer.lock.try_lock()) {
+                               return false;
+                           }
+                           d->analyzer.lock.unlock();
+                           return true;
+                       }).get();
+            }
+            seen->underLock += free ? 0 : 1;
+        }
+        // S_OK would mean the thread had no apartment until now.
+        const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        if (SUCCEEDED(com)) {
+            ::CoUninitialize();
+        }
+        seen->withoutCom += com == S_OK ? 1 : 0;
+        return 0;
+    };
+    MainWindowRun run(std::move(seams));
+    run.Call([&](CVantrelDlg& d) { dialog->store(&d); });
+    // Four file types, four lookups; then a fold and an unfold that bring a new type back.
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile(
+        "types.log", ProLine(1, 0, 101, "C:\\R1.exe") + ProLine(2, 1, 102, "C:\\R2.com") +
+                         ProLine(3, 0, 103, "C:\\R3.scr") + ProLine(4, 2, 104, "C:\\R4.bat"))));
+    EXPECT_EQ(run.ItemCount(run.tree), 4);
+    run.Call([](CVantrelDlg&) {});
+    EXPECT_EQ(seen->calls, 4);
+    EXPECT_EQ(seen->underLock, 0);
+    EXPECT_EQ(seen->withoutCom, 0);
 }
 
 }  // namespace

@@ -310,7 +310,10 @@ TEST(Resources, FeatureCodeToolTemplate) {
     EXPECT_EQ(t.pointSize, 8);
     ExpectItems(t, {{kItemId, kStaticClass, "请将PE结构的文件拖放到此处", 45, 31, 105, 8, 0, 0},
                     {IDC_FEATURE_CODE, kEditClass, "", 44, 43, 223, 14,
-                     WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP, ES_READONLY}});
+                     WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP, ES_READONLY},
+                    // The file whose code is shown, or why a file has none.
+                    {IDC_FEATURE_FILE, kStaticClass, "", 44, 61, 223, 18,
+                     SS_NOPREFIX | SS_PATHELLIPSIS, 0}});
 }
 
 TEST(Resources, EveryDialogCanBeCreated) {

@@ -1,0 +1,55 @@
+// Behaviours as CSV for spreadsheets and scripts: UTF-8 with a byte-order mark (so a spreadsheet
+// takes the Chinese texts for what they are), RFC 4180 quoting, CR LF between rows. The store's
+// texts are code page 936 bytes; the caller says how to turn them into UTF-8, which differs by
+// platform.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/process_record.h"
+
+class BehaviorCsv {
+  public:
+    // Appends code page 936 `bytes` to `out` as UTF-8.
+    using AppendUtf8 = void (*)(std::string_view bytes, std::string& out);
+
+    explicit BehaviorCsv(AppendUtf8 appendUtf8) : appendUtf8_(appendUtf8) {}
+
+    // The byte-order mark and the header row: 进程, PID, PPID, 编号, 时间, 行为, 处理, 信息,
+    // 详细信息.
+    static void AppendHeader(std::string& out);
+    // One row: `behavior` of `process`. The caller holds the analyzer's lock.
+    void AppendRow(const ProcessRecord& process, const BehaviorRecord& behavior, std::string& out);
+
+    // `text` as one cell: quoted when it holds a comma, a quote, CR or LF, its quotes doubled.
+    static void AppendCell(std::string_view text, std::string& out);
+
+  private:
+    void AppendTextCell(std::string_view bytes, std::string& out);
+
+    AppendUtf8 appendUtf8_;
+    std::string scratch_;
+};
+
+// Calls `visit(process)` for every process under `roots` in the order of the tree: roots in their
+// order, each process before its children. Without recursion, as chains can be thousands deep.
+template <typename Visit>
+void ForEachProcessInTreeOrder(const ProcessList& roots, Visit&& visit) {
+    struct Frame {
+        const ProcessList* list;
+        std::size_t next;
+    };
+    std::vector<Frame> stack{{&roots, 0}};
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next == top.list->size()) {
+            stack.pop_back();
+            continue;
+        }
+        const ProcessRecord& process = *(*top.list)[top.next++];
+        visit(process);
+        stack.push_back({&process.children, 0});
+    }
+}
