@@ -302,7 +302,7 @@ TEST(SegmentedArrayTest, EraseKeepsTheOrderAcrossBlocks) {
 }
 
 TEST_F(StoreTest, SortOffTheLockStartsAgainWhenABehaviourIsWithdrawnMeanwhile) {
-    // A held line's behaviour appended and taken back again and again while the sort runs: the
+    // A held line's behaviour taken back while the sort runs: the
     // sort must neither bring a withdrawn behaviour back nor lose one that stays.
     ProcessRecord* process = analyzer.InsertProcess(Record(1), nullptr, nullptr);
     const std::size_t start = 3 * kSortSlice;
@@ -310,13 +310,17 @@ TEST_F(StoreTest, SortOffTheLockStartsAgainWhenABehaviourIsWithdrawnMeanwhile) {
         analyzer.AppendBehavior(process,
                                 BehaviorText{std::to_string(start - i), "a", "i", "i", "h"});
     }
+    // The held line's behaviour is there when the sort starts and taken back while it runs.
+    analyzer.AppendBehavior(process, BehaviorText{"x", "a", "i", "i", "h"});
     std::atomic<bool> done{false};
     std::thread follower([&] {
-        for (int round = 0; !done && round < 200; ++round) {
-            analyzer.AppendBehavior(process, BehaviorText{"x", "a", "i", "i", "h"});
-            std::this_thread::yield();
-            std::lock_guard guard(analyzer.lock);
-            process->behaviors.erase(process->behaviors.size() - 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::lock_guard guard(analyzer.lock);
+        for (std::size_t i = process->behaviors.size(); i-- > 0;) {
+            if (process->behaviors[i].time() == "x") {
+                process->behaviors.erase(i);
+                break;
+            }
         }
     });
     SegmentedArray<BehaviorRecord>* target = &process->behaviors;
