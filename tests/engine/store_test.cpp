@@ -302,8 +302,8 @@ TEST(SegmentedArrayTest, EraseKeepsTheOrderAcrossBlocks) {
 }
 
 TEST_F(StoreTest, SortOffTheLockStartsAgainWhenABehaviourIsWithdrawnMeanwhile) {
-    // A held line's behaviour taken back while the sort runs: the
-    // sort must neither bring a withdrawn behaviour back nor lose one that stays.
+    // A held line's behaviour taken back while the sort runs: the sort must neither bring it back
+    // nor lose a behaviour that stays.
     ProcessRecord* process = analyzer.InsertProcess(Record(1), nullptr, nullptr);
     const std::size_t start = 3 * kSortSlice;
     for (std::size_t i = 0; i < start; ++i) {
