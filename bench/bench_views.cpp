@@ -1,6 +1,8 @@
 // vantrel-bench-views: the main window's work on a big store, per row and per element:
 // rebuilding the process rows (10,000 and 100,000 processes) and sorting one process's 1,000,000
-// behaviours by each column.
+// behaviours by each column, under the lock as before and off it as the window does now, each with
+// the longest wait of a second thread (the follower) that takes the lock every 0.1 ms meanwhile.
+#include <atomic>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -74,15 +76,50 @@ void Sort(std::size_t count) {
                                                       handlings[random() % 4]});
     }
     const char* names[] = {"time", "action", "handling", "info"};
-    std::lock_guard guard(analyzer.lock);
+    SegmentedArray<BehaviorRecord>* target = &process->behaviors;
     for (int column = 0; column < 4; ++column) {
         for (bool ascending : {true, false}) {
-            const auto start = Clock::now();
-            SortBehaviors(process->behaviors, column, ascending);
-            const double s = Seconds(Clock::now() - start);
-            std::printf("sort %zu behaviours by %-8s %s: %.1f ms, %.0f ns per element\n", count,
-                        names[column], ascending ? "up  " : "down", s * 1e3,
-                        s * 1e9 / static_cast<double>(count));
+            for (bool offLock : {false, true}) {
+                {
+                    // Both ways start from the same order.
+                    std::lock_guard guard(analyzer.lock);
+                    SortBehaviors(process->behaviors, (column + 1) % 4, ascending);
+                }
+                // The follower's side: how long it waits for the lock while the sort runs.
+                std::atomic<bool> done{false};
+                double longestWait = 0;
+                std::thread prober([&] {
+                    while (!done) {
+                        const auto asked = Clock::now();
+                        {
+                            std::lock_guard guard(analyzer.lock);
+                            longestWait = std::max(longestWait, Seconds(Clock::now() - asked));
+                        }
+                        std::this_thread::sleep_for(std::chrono::microseconds(100));
+                    }
+                });
+                const auto start = Clock::now();
+                Clock::duration longestHold{};
+                if (offLock) {
+                    SortBehaviorsOffLock(analyzer.lock, target, column, ascending, &longestHold);
+                } else {
+                    std::lock_guard guard(analyzer.lock);
+                    SortBehaviors(process->behaviors, column, ascending);
+                }
+                const double s = Seconds(Clock::now() - start);
+                if (!offLock) {
+                    longestHold = Clock::now() - start;
+                }
+                done = true;
+                prober.join();
+                std::printf(
+                    "sort %zu behaviours by %-8s %s %s: %.1f ms, %.0f ns per element, longest "
+                    "hold %.2f ms, longest wait for it %.2f ms\n",
+                    count, names[column], ascending ? "up  " : "down",
+                    offLock ? "off the lock" : "under it    ", s * 1e3,
+                    s * 1e9 / static_cast<double>(count), Seconds(longestHold) * 1e3,
+                    longestWait * 1e3);
+            }
         }
     }
 }

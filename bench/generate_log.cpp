@@ -19,6 +19,11 @@ int main(int argc, char** argv) {
             shape.processes = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
         } else if (arg == "--seed" && i + 1 < argc) {
             shape.seed = std::strtoull(argv[++i], nullptr, 10);
+        } else if (arg == "--profile" && i + 1 < argc) {
+            if (!ParseLogProfile(argv[++i], shape.profile)) {
+                out = nullptr;
+                break;
+            }
         } else if (arg[0] != '-' && out == nullptr) {
             out = argv[i];
         } else {
@@ -27,8 +32,10 @@ int main(int argc, char** argv) {
         }
     }
     if (out == nullptr) {
-        std::fputs("usage: vantrel-genlog [--mib N | --bytes N] [--processes P] [--seed S] OUT\n",
-                   stderr);
+        std::fputs(
+            "usage: vantrel-genlog [--mib N | --bytes N] [--processes P] [--seed S]\n"
+            "                      [--profile common|distinct] OUT\n",
+            stderr);
         return 2;
     }
     std::FILE* file = std::fopen(out, "wb");

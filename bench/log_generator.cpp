@@ -52,6 +52,18 @@ LogGenerator::LogGenerator(const LogShape& shape)
     linesPerProcess_ = std::max<uint64_t>(lines / std::max<uint32_t>(shape.processes, 1), 1);
 }
 
+bool ParseLogProfile(const char* name, LogProfile& profile) {
+    const std::string_view text(name);
+    if (text == "common") {
+        profile = LogProfile::common;
+    } else if (text == "distinct") {
+        profile = LogProfile::distinct;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 uint64_t LogGenerator::Random() {
     // xorshift64*: fast, and the same sequence on every platform.
     state_ ^= state_ >> 12;
@@ -67,6 +79,16 @@ void LogGenerator::Time(std::string& out) {
                   static_cast<unsigned>(9 + second / 3600 % 12),
                   static_cast<unsigned>(second / 60 % 60), static_cast<unsigned>(second % 60),
                   static_cast<unsigned>(lines_ % 1000));
+    out += text;
+}
+
+void LogGenerator::AppendUnique(std::string& out) {
+    // A counter no other line of the log repeats, and a random part, so neither hashing nor
+    // shared prefixes make the texts alike.
+    char text[48];
+    std::snprintf(text, sizeof(text), "\\%s%llu_%08llx", "\xCA\xB5\xC0\xFD",
+                  static_cast<unsigned long long>(++unique_),
+                  static_cast<unsigned long long>(Random() & 0xFFFFFFFFu));
     out += text;
 }
 
@@ -124,7 +146,13 @@ void LogGenerator::LoadLine(std::string& out, bool module) {
     out += module ? "[MOD]|" : "[SYS]|";
     Time(out);
     out += "|0|" + std::to_string(Actor()) + "|";
-    if (module && Below(10) != 0) {
+    if (module && shape_.profile == LogProfile::distinct && Below(10) != 0) {
+        // Files of the machine that wrote the log: hardly one of them twice.
+        out += "C:\\Users\\";
+        out += kWords[Below(kWords.size())];
+        AppendUnique(out);
+        out += ".dll";
+    } else if (module && Below(10) != 0) {
         // Most modules a process loads are the few hundred every process loads.
         const uint32_t k = Below(kCommonModules);
         if (k < kCommonModules / 2) {
@@ -200,7 +228,14 @@ bool LogGenerator::Next(std::string& out) {
             Time(out);
             out += "|0|" + std::to_string(Actor()) + "|";
             // Information texts of 40 to 300 bytes.
+            const std::size_t infoAt = out.size();
             AppendPath(out, 40 + static_cast<int>(Below(200)));
+            if (shape_.profile == LogProfile::distinct && Below(50) != 0) {
+                // Nearly every text differs: a unique part after the drive.
+                std::string unique;
+                AppendUnique(unique);
+                out.insert(infoAt + 2, unique);
+            }
             if (Below(3) == 0) {
                 out += " -> " + std::string(Below(60), 'v');
             }

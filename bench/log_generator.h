@@ -4,11 +4,21 @@
 #include <cstdint>
 #include <string>
 
+// What the log is like. `common`: as a sandbox run reads on its own machine (nine module lines in
+// ten name one of 400 system libraries, information texts from a small vocabulary). `distinct`: as
+// read away from that machine: module lines name mostly distinct files, absent here, and nearly
+// every information text is different.
+enum class LogProfile { common, distinct };
+
 struct LogShape {
     uint64_t bytes = 1 << 20;   // stop after the line that reaches this size
     uint32_t processes = 2000;  // [PRO] lines spread evenly over the log
     uint64_t seed = 1;
+    LogProfile profile = LogProfile::common;
 };
+
+// "common" or "distinct"; false for any other name.
+bool ParseLogProfile(const char* name, LogProfile& profile);
 
 class LogGenerator {
   public:
@@ -24,6 +34,7 @@ class LogGenerator {
     void ProcessLine(std::string& out);
     void LoadLine(std::string& out, bool module);
     void Time(std::string& out);
+    void AppendUnique(std::string& out);
     uint32_t Actor();
 
     LogShape shape_;
@@ -32,4 +43,5 @@ class LogGenerator {
     uint64_t lines_ = 0;
     uint32_t created_ = 0;
     uint64_t linesPerProcess_;
+    uint64_t unique_ = 0;
 };

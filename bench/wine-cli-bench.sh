@@ -3,8 +3,10 @@
 # and `json`, and prints the ratio: whatever the Windows program asks of the system per line is a
 # round trip to the Wine server, and only this shows it. Run on demand (bench/README.md), never by
 # the tests.
-#   bench/wine-cli-bench.sh [--mib N] [--runs R] [--exe WINDOWS_CLI] [--native NATIVE_CLI] [LOG]
-# LOG is made with vantrel-genlog (N MiB, default 100, 2,000 processes) when it does not exist.
+#   bench/wine-cli-bench.sh [--mib N] [--runs R] [--profile common|distinct] [--exe WINDOWS_CLI]
+#                           [--native NATIVE_CLI] [LOG]
+# LOG is made with vantrel-genlog (N MiB, default 100, 2,000 processes, the profile given, default
+# common) when it does not exist.
 # Needs the native preset's vantrel-genlog and vantrel-cli and the mingw preset's vantrel-cli.exe.
 set -Eeuo pipefail
 # A failing step names itself, so a new user sees what stopped the script and where.
@@ -13,6 +15,7 @@ cd "$(dirname "$0")/.."
 
 mib=100
 runs=3
+profile=common
 exe=build/mingw/cli/vantrel-cli.exe
 native=build/native/cli/vantrel-cli
 log=
@@ -20,13 +23,18 @@ while [ $# -gt 0 ]; do
     case $1 in
         --mib) mib=$2; shift 2 ;;
         --runs) runs=$2; shift 2 ;;
+        --profile) profile=$2; shift 2 ;;
         --exe) exe=$2; shift 2 ;;
         --native) native=$2; shift 2 ;;
         -*) echo "${0##*/}: unknown option $1" >&2; exit 2 ;;
         *) log=$1; shift ;;
     esac
 done
-log=${log:-/tmp/vantrel-bench-${mib}mib.log}
+if [ "$profile" = common ]; then
+    log=${log:-/tmp/vantrel-bench-${mib}mib.log}
+else
+    log=${log:-/tmp/vantrel-bench-$profile-${mib}mib.log}
+fi
 for f in "$exe" "$native"; do
     if [ ! -x "$f" ] && [ ! -f "$f" ]; then
         echo "${0##*/}: $f is missing; build the native and mingw presets first" >&2
@@ -34,7 +42,7 @@ for f in "$exe" "$native"; do
     fi
 done
 if [ ! -f "$log" ]; then
-    build/native/bench/vantrel-genlog --mib "$mib" --processes 2000 "$log"
+    build/native/bench/vantrel-genlog --mib "$mib" --processes 2000 --profile "$profile" "$log"
 fi
 log=$(realpath "$log")
 # The same file as Wine's Z: drive names it.

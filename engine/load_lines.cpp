@@ -85,9 +85,8 @@ bool LogAnalyzer::ParseLoadLine(const std::string_view* fields, bool isModule) {
             // The line names the signer itself; no file is opened.
             signer = sub[6];
         } else {
-            const std::wstring widePath = WidenSystemPath(path);
             // A failed lookup leaves the name empty: a signer other than the system's.
-            seams_.signer->GetFileSignerName(widePath.c_str(), name);
+            seams_.signer->GetSystemPathSignerName(path, name);
             signer = name;
         }
         if (EqualsNoCaseMultibyte(signer, kSystemSigner)) {

@@ -24,7 +24,8 @@ LogAnalyzer::LogAnalyzer(AnalyzerSeams seams)
       drives_(seams_.drives, seams_.clock),
       scratch_(std::make_unique<ParseScratch>()) {
     if (!seams_.signer) {
-        seams_.signer = MakeCachedSignerLookup(MakePlatformSignerLookup());
+        seams_.signer =
+            MakeCachedSignerLookup(MakePlatformSignerLookup(), 16384, 1000, seams_.clock);
     }
     if (!seams_.files) {
         seams_.files = MakePlatformLogFileSource();

@@ -70,6 +70,9 @@ class SegmentedArray {
     using const_iterator = Iterator<const SegmentedArray, const T>;
 
     std::size_t size() const { return size_; }
+    // Changes whenever elements are taken away (erase, clear), never when they are only added: a
+    // copy taken earlier is then still a prefix of the array if this has not changed.
+    std::size_t removals() const { return removals_; }
     bool empty() const { return size_ == 0; }
     T& operator[](std::size_t i) { return blocks_[i >> BlockShift][i & kMask]; }
     const T& operator[](std::size_t i) const { return blocks_[i >> BlockShift][i & kMask]; }
@@ -97,8 +100,10 @@ class SegmentedArray {
         }
         --next_;
         --size_;
+        ++removals_;
     }
     void clear() {
+        ++removals_;
         blocks_.clear();
         size_ = 0;
         firstCapacity_ = 0;
@@ -136,6 +141,7 @@ class SegmentedArray {
 
     std::vector<std::unique_ptr<T[]>> blocks_;
     std::size_t size_ = 0;
+    std::size_t removals_ = 0;
     std::size_t firstCapacity_ = 0;
     T* next_ = nullptr;   // where the next element goes
     T* limit_ = nullptr;  // the end of the last block

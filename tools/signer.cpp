@@ -37,64 +37,31 @@ class PlatformSignerLookup final : public SignerLookup {
 class CachedSignerLookup final : public SignerLookup {
   public:
     CachedSignerLookup(std::shared_ptr<SignerLookup> inner, std::size_t capacity,
-                       uint32_t missingRecheckMs)
+                       uint32_t missingRecheckMs, SignerClock clock, FileStampReader readStamp)
         : inner_(std::move(inner)),
           capacity_(capacity),
-          missingRecheck_(std::chrono::milliseconds(missingRecheckMs)) {}
+          missingRecheck_(std::chrono::milliseconds(missingRecheckMs)),
+          clock_(clock ? std::move(clock) : SignerClock(&Clock::now)),
+          readStamp_(readStamp ? std::move(readStamp) : FileStampReader(&ReadFileStamp)) {}
 
     int GetFileSignerName(const wchar_t* path, char* name) override {
         if (path == nullptr || name == nullptr) {
             return -1;
         }
-        {
-            // Logs are often read far from the machine that wrote them, where their module files
-            // do not exist: every module line would cost a failed look at the file system. A file
-            // found since keeps its old, expired time here.
-            std::lock_guard guard(mutex_);
-            if (!missing_.empty()) {
-                const auto it = missing_.find(path);
-                if (it != missing_.end() && Clock::now() - it->second < missingRecheck_) {
-                    return -1;
-                }
-            }
-        }
-        FileStamp before;
-        if (!ReadFileStamp(path, before)) {
-            // Nothing there to read: the lookup would fail the same way.
-            std::lock_guard guard(mutex_);
-            if (missing_.size() >= capacity_) {
-                missing_.clear();
-            }
-            missing_[path] = Clock::now();
+        const std::wstring_view wide(path);
+        // Wide paths are kept by their bytes, apart from the system code page's.
+        const std::string_view key(reinterpret_cast<const char*>(wide.data()),
+                                   wide.size() * sizeof(wchar_t));
+        return Lookup(
+            wide_, key, [path] { return std::wstring(path); }, name);
+    }
+
+    int GetSystemPathSignerName(std::string_view path, char* name) override {
+        if (name == nullptr) {
             return -1;
         }
-        {
-            std::lock_guard guard(mutex_);
-            const auto it = entries_.find(path);
-            if (it != entries_.end() && it->second.stamp == before) {
-                if (it->second.result == 0) {
-                    StoreSignerName(it->second.name, name);
-                }
-                return it->second.result;
-            }
-        }
-        // The file is read without the mutex held: other threads' lookups need not wait for it.
-        char fresh[kSignerNameSize] = {};
-        const int result = inner_->GetFileSignerName(path, fresh);
-        // An answer read while the file changed belongs to neither version: not remembered.
-        FileStamp after;
-        if (ReadFileStamp(path, after) && after == before) {
-            std::lock_guard guard(mutex_);
-            if (entries_.size() >= capacity_) {
-                entries_.clear();
-            }
-            entries_[path] =
-                Entry{before, result, result == 0 ? std::string(fresh) : std::string()};
-        }
-        if (result == 0) {
-            StoreSignerName(fresh, name);
-        }
-        return result;
+        return Lookup(
+            system_, path, [path] { return WidenSystemPath(path); }, name);
     }
 
   private:
@@ -103,14 +70,92 @@ class CachedSignerLookup final : public SignerLookup {
         FileStamp stamp;
         int result = -1;
         std::string name;
+        // Converted once, for the stamp that checks the entry; shared, so a hit copies no text.
+        std::shared_ptr<const std::wstring> widePath;
     };
+    struct KeyHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view key) const {
+            return std::hash<std::string_view>()(key);
+        }
+    };
+    template <typename Value>
+    using Map = std::unordered_map<std::string, Value, KeyHash, std::equal_to<>>;
+    // What is known of the paths given in one form.
+    struct Table {
+        Map<Entry> entries;
+        Map<Clock::time_point> missing;  // when each was found missing
+    };
+
+    template <typename Widen>
+    int Lookup(Table& table, std::string_view key, const Widen& widen, char* name) {
+        std::shared_ptr<const std::wstring> widePath;
+        FileStamp before;
+        {
+            // Logs are often read far from the machine that wrote them, where their module files
+            // do not exist: every module line would cost a failed look at the file system. A file
+            // found since keeps its old, expired time here.
+            std::lock_guard guard(mutex_);
+            if (!table.missing.empty()) {
+                const auto it = table.missing.find(key);
+                if (it != table.missing.end() && clock_() - it->second < missingRecheck_) {
+                    return -1;
+                }
+            }
+            if (const auto it = table.entries.find(key); it != table.entries.end()) {
+                widePath = it->second.widePath;
+            }
+        }
+        if (!widePath) {
+            widePath = std::make_shared<const std::wstring>(widen());
+        }
+        if (!readStamp_(widePath->c_str(), before)) {
+            // Nothing there to read: the lookup would fail the same way.
+            std::lock_guard guard(mutex_);
+            if (table.missing.size() >= capacity_) {
+                table.missing.clear();
+            }
+            table.missing.insert_or_assign(std::string(key), clock_());
+            return -1;
+        }
+        {
+            std::lock_guard guard(mutex_);
+            const auto it = table.entries.find(key);
+            if (it != table.entries.end() && it->second.stamp == before) {
+                if (it->second.result == 0) {
+                    StoreSignerName(it->second.name, name);
+                }
+                return it->second.result;
+            }
+        }
+        // The file is read without the mutex held: other threads' lookups need not wait for it.
+        char fresh[kSignerNameSize] = {};
+        const int result = inner_->GetFileSignerName(widePath->c_str(), fresh);
+        // An answer read while the file changed belongs to neither version: not remembered.
+        FileStamp after;
+        if (readStamp_(widePath->c_str(), after) && after == before) {
+            std::lock_guard guard(mutex_);
+            if (table.entries.size() >= capacity_) {
+                table.entries.clear();
+            }
+            table.entries.insert_or_assign(
+                std::string(key),
+                Entry{before, result, result == 0 ? std::string(fresh) : "", std::move(widePath)});
+        }
+        if (result == 0) {
+            StoreSignerName(fresh, name);
+        }
+        return result;
+    }
 
     std::shared_ptr<SignerLookup> inner_;
     std::size_t capacity_;
-    std::mutex mutex_;
-    std::unordered_map<std::wstring, Entry> entries_;
     const Clock::duration missingRecheck_;
-    std::unordered_map<std::wstring, Clock::time_point> missing_;  // when each was found missing
+    SignerClock clock_;
+    FileStampReader readStamp_;
+    std::mutex mutex_;
+    Table wide_;
+    Table system_;
 };
 
 }  // namespace
@@ -119,11 +164,21 @@ std::shared_ptr<SignerLookup> MakePlatformSignerLookup() {
     return std::make_shared<PlatformSignerLookup>();
 }
 
+std::shared_ptr<SignerLookup> MakeCachedSignerLookupWith(std::shared_ptr<SignerLookup> inner,
+                                                         std::size_t capacity,
+                                                         uint32_t missingRecheckMs,
+                                                         SignerClock clock,
+                                                         FileStampReader readStamp) {
+    return std::make_shared<CachedSignerLookup>(std::move(inner), capacity == 0 ? 1 : capacity,
+                                                missingRecheckMs, std::move(clock),
+                                                std::move(readStamp));
+}
+
 std::shared_ptr<SignerLookup> MakeCachedSignerLookup(std::shared_ptr<SignerLookup> inner,
                                                      std::size_t capacity,
-                                                     uint32_t missingRecheckMs) {
-    return std::make_shared<CachedSignerLookup>(std::move(inner), capacity == 0 ? 1 : capacity,
-                                                missingRecheckMs);
+                                                     uint32_t missingRecheckMs, SignerClock clock) {
+    return MakeCachedSignerLookupWith(std::move(inner), capacity, missingRecheckMs,
+                                      std::move(clock), nullptr);
 }
 
 std::size_t DecodeUtf8(const unsigned char* bytes, std::size_t length, std::u32string& text) {

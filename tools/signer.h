@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 // The caller's result buffer: at most 259 bytes of name and a NUL.
 inline constexpr std::size_t kSignerNameSize = 260;
@@ -21,12 +23,21 @@ inline constexpr std::size_t kSignerNameSize = 260;
 // Implemented with the platform's certificate services on Windows and with OpenSSL elsewhere.
 int GetFileSignerName(const wchar_t* path, char* name);
 
+// A path as the engine keeps it (system code page, 936 on the systems the logs come from) in the
+// wide form the lookup takes. Off Windows the bytes are read as code page 936.
+std::wstring WidenSystemPath(std::string_view path);
+
 // The lookup as the parser reaches it, so that tests can stand in for it and a cache can wrap it.
 class SignerLookup {
   public:
     virtual ~SignerLookup() = default;
     // The contract of the free GetFileSignerName above.
     virtual int GetFileSignerName(const wchar_t* path, char* name) = 0;
+    // The same for a path as the engine keeps it (WidenSystemPath's input). A cache answers a
+    // path it knows without converting it.
+    virtual int GetSystemPathSignerName(std::string_view path, char* name) {
+        return GetFileSignerName(WidenSystemPath(path).c_str(), name);
+    }
 };
 
 // The free function above, uncached.
@@ -38,14 +49,14 @@ std::shared_ptr<SignerLookup> MakePlatformSignerLookup();
 // time cannot be read fails at once (-1), without asking `inner`, and is not looked at again for
 // `missingRecheckMs`: a module file that appears within that time after a failed lookup is still
 // taken as missing. At most `capacity` paths of each kind are kept; when that is reached the cache
-// starts afresh. Safe to call from several threads.
+// starts afresh. Paths given in the system code page are remembered as they are, and converted
+// only when the file system must be asked. `clock` (null: the steady clock) times the recheck.
+// Safe to call from several threads.
+using SignerClock = std::function<std::chrono::steady_clock::time_point()>;
 std::shared_ptr<SignerLookup> MakeCachedSignerLookup(std::shared_ptr<SignerLookup> inner,
                                                      std::size_t capacity = 16384,
-                                                     uint32_t missingRecheckMs = 1000);
-
-// A path as the engine keeps it (system code page, 936 on the systems the logs come from) in the
-// wide form the lookup takes. Off Windows the bytes are read as code page 936.
-std::wstring WidenSystemPath(std::string_view path);
+                                                     uint32_t missingRecheckMs = 1000,
+                                                     SignerClock clock = nullptr);
 
 // A path as main() received it (the system code page on Windows, the locale's UTF-8 elsewhere) in
 // the wide form the lookup takes.

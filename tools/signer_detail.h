@@ -2,8 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 // Writes `text` (code page 936) into a kSignerNameSize buffer: up to its first NUL, cut to at most
 // 259 bytes without splitting a double-byte character, NUL-ended.
@@ -18,6 +21,14 @@ struct FileStamp {
 
 // False when the file cannot be examined or is not a regular file.
 bool ReadFileStamp(const wchar_t* path, FileStamp& stamp);
+
+// MakeCachedSignerLookup with the file system's stamps read through `readStamp` (null:
+// ReadFileStamp), so that tests can count how often the file system is asked.
+using FileStampReader = std::function<bool(const wchar_t*, FileStamp&)>;
+class SignerLookup;
+std::shared_ptr<SignerLookup> MakeCachedSignerLookupWith(
+    std::shared_ptr<SignerLookup> inner, std::size_t capacity, std::uint32_t missingRecheckMs,
+    std::function<std::chrono::steady_clock::time_point()> clock, FileStampReader readStamp);
 
 #ifndef _WIN32
 // A wide path as the bytes the file system takes (UTF-8).

@@ -76,10 +76,8 @@ win::MessageWindow::Result CVantrelDlg::OnBehaviorColumnClick(int column) {
         return 0;
     }
     sortAscending = sortAscending == 0 ? 1 : 0;
-    {
-        std::lock_guard store(analyzer.lock);
-        SortBehaviors(*selectedBehaviors, column, sortAscending != 0);
-    }
+    // Sorted off the lock: a million behaviours would otherwise stop the follower for a second.
+    SortBehaviorsOffLock(analyzer.lock, selectedBehaviors, column, sortAscending != 0);
     sortMarks_[selectedBehaviors] = SortMark{column, sortAscending != 0};
     ShowSortMark();
     behaviorList.Invalidate(true);

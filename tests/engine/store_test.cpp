@@ -185,6 +185,99 @@ TEST_F(StoreTest, IdsOfAnySizeAreFound) {
     EXPECT_EQ(analyzer.FindProcess(150000, analyzer.roots), nullptr);
 }
 
+TEST_F(StoreTest, SortOffTheLockGivesTheOrderOfTheSortUnderIt) {
+    // Equal keys are many (few distinct times, actions and handlings), so an order that differs
+    // from the in-place sort's among equals shows; the larger sizes cross the insertion-sort
+    // threshold and the slices the records are gathered in.
+    struct Case {
+        std::size_t count;
+        uint32_t distinct;  // distinct times and infos
+    };
+    const Case cases[] = {
+        {0, 1}, {1, 1}, {2, 1}, {17, 3}, {300, 5}, {3000, 1000}, {kSortSlice + 7, 40}};
+    const char* actions[] = {"读文件", "写文件", "A", "加载模块"};
+    const char* handlings[] = {"system", "", "阻止"};
+    uint32_t process = 0;
+    for (const Case& c : cases) {
+        ProcessRecord* record = analyzer.InsertProcess(Record(++process), nullptr, nullptr);
+        uint32_t state = 12345;
+        for (std::size_t i = 0; i < c.count; ++i) {
+            state = state * 1103515245u + 12345u;
+            const std::string time = "09:" + std::to_string(state % c.distinct);
+            const std::string info = "C:\\file" + std::to_string((state >> 8) % c.distinct);
+            analyzer.AppendBehavior(record, BehaviorText{time, actions[(state >> 4) % 4], info,
+                                                         info, handlings[(state >> 12) % 3]});
+        }
+        for (int column = -1; column <= 4; ++column) {
+            for (bool ascending : {true, false}) {
+                SegmentedArray<BehaviorRecord> expected;
+                for (const BehaviorRecord& b : record->behaviors) {
+                    expected.push_back(b);
+                }
+                SortBehaviors(expected, column, ascending);
+                SegmentedArray<BehaviorRecord>* target = &record->behaviors;
+                EXPECT_EQ(SortBehaviorsOffLock(analyzer.lock, target, column, ascending),
+                          column >= 0 && column <= 3);
+                ASSERT_EQ(record->behaviors.size(), expected.size());
+                for (std::size_t i = 0; i < expected.size(); ++i) {
+                    // The very same records: their texts are at the same addresses.
+                    ASSERT_EQ(record->behaviors[i].time().data(), expected[i].time().data())
+                        << c.count << " column " << column << " up " << ascending << " at " << i;
+                    ASSERT_EQ(record->behaviors[i].action().data(), expected[i].action().data());
+                }
+            }
+        }
+    }
+}
+
+TEST_F(StoreTest, SortOffTheLockLeavesADroppedListAlone) {
+    ProcessRecord* process = analyzer.InsertProcess(Record(1), nullptr, nullptr);
+    for (const char* time : {"3", "1", "2"}) {
+        analyzer.AppendBehavior(process, BehaviorText{time, "a", "i", "i", "h"});
+    }
+    SegmentedArray<BehaviorRecord>* target = nullptr;
+    EXPECT_FALSE(SortBehaviorsOffLock(analyzer.lock, target, 0, true));
+    EXPECT_EQ(process->behaviors[0].time(), "3");
+}
+
+TEST_F(StoreTest, SortOffTheLockKeepsAppendsThatComeMeanwhile) {
+    // A follower appending throughout: every behaviour is kept, the ones present at the start
+    // come first, sorted.
+    ProcessRecord* process = analyzer.InsertProcess(Record(1), nullptr, nullptr);
+    const std::size_t start = 3 * kSortSlice;
+    for (std::size_t i = 0; i < start; ++i) {
+        analyzer.AppendBehavior(process,
+                                BehaviorText{std::to_string(start - i), "a", "i", "i", "h"});
+    }
+    std::atomic<bool> done{false};
+    std::size_t appended = 0;
+    std::thread follower([&] {
+        while (!done) {
+            analyzer.AppendBehavior(process, BehaviorText{"x", "a", "i", "i", "h"});
+            ++appended;
+        }
+    });
+    SegmentedArray<BehaviorRecord>* target = &process->behaviors;
+    const bool sorted = SortBehaviorsOffLock(analyzer.lock, target, 0, true);
+    done = true;
+    follower.join();
+    EXPECT_TRUE(sorted);
+    std::lock_guard guard(analyzer.lock);
+    ASSERT_EQ(process->behaviors.size(), start + appended);
+    std::size_t firstAppended = 0;
+    while (firstAppended < process->behaviors.size() &&
+           process->behaviors[firstAppended].time() != "x") {
+        ++firstAppended;
+    }
+    EXPECT_GE(firstAppended, start);
+    for (std::size_t i = 1; i < firstAppended; ++i) {
+        ASSERT_LE(process->behaviors[i - 1].time(), process->behaviors[i].time()) << i;
+    }
+    for (std::size_t i = firstAppended; i < process->behaviors.size(); ++i) {
+        ASSERT_EQ(process->behaviors[i].time(), "x") << i;
+    }
+}
+
 TEST(SegmentedArrayTest, EraseKeepsTheOrderAcrossBlocks) {
     // Sizes around the first block's growth and the boundary between whole blocks.
     for (const std::size_t size : {1u, 4u, 5u, 1024u, 1025u, 2048u, 2049u}) {
@@ -206,4 +299,40 @@ TEST(SegmentedArrayTest, EraseKeepsTheOrderAcrossBlocks) {
             EXPECT_TRUE(std::equal(model.begin(), model.end(), array.begin())) << size << " " << at;
         }
     }
+}
+
+TEST_F(StoreTest, SortOffTheLockStartsAgainWhenABehaviourIsWithdrawnMeanwhile) {
+    // A held line's behaviour taken back while the sort runs: the sort must neither bring it back
+    // nor lose a behaviour that stays.
+    ProcessRecord* process = analyzer.InsertProcess(Record(1), nullptr, nullptr);
+    const std::size_t start = 3 * kSortSlice;
+    for (std::size_t i = 0; i < start; ++i) {
+        analyzer.AppendBehavior(process,
+                                BehaviorText{std::to_string(start - i), "a", "i", "i", "h"});
+    }
+    // The held line's behaviour is there when the sort starts and taken back while it runs.
+    analyzer.AppendBehavior(process, BehaviorText{"x", "a", "i", "i", "h"});
+    std::atomic<bool> done{false};
+    std::thread follower([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::lock_guard guard(analyzer.lock);
+        for (std::size_t i = process->behaviors.size(); i-- > 0;) {
+            if (process->behaviors[i].time() == "x") {
+                process->behaviors.erase(i);
+                break;
+            }
+        }
+    });
+    SegmentedArray<BehaviorRecord>* target = &process->behaviors;
+    EXPECT_TRUE(SortBehaviorsOffLock(analyzer.lock, target, 0, true));
+    done = true;
+    follower.join();
+    std::lock_guard guard(analyzer.lock);
+    std::vector<std::string> times;
+    for (const BehaviorRecord& b : process->behaviors) {
+        times.emplace_back(b.time());
+    }
+    EXPECT_EQ(times.size(), start);
+    EXPECT_EQ(std::count(times.begin(), times.end(), "x"), 0);
+    EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 #include <thread>
@@ -302,4 +303,88 @@ TEST_F(SignerCacheTest, RemembersFailuresAndMissingFilesForAWhile) {
     EXPECT_EQ(Ask(result), "First");
     EXPECT_EQ(result, 0);
     EXPECT_EQ(inner->calls, 2);
+}
+
+namespace {
+
+// Files that exist by wide path, with a count of every look at them, and a clock moved by hand.
+struct FakeFileSystem {
+    std::map<std::wstring, FileStamp> files;
+    std::map<std::wstring, int> looks;
+    std::chrono::steady_clock::time_point now{};
+
+    FileStampReader Reader() {
+        return [this](const wchar_t* path, FileStamp& stamp) {
+            ++looks[path];
+            const auto it = files.find(path);
+            if (it == files.end()) {
+                return false;
+            }
+            stamp = it->second;
+            return true;
+        };
+    }
+};
+
+}  // namespace
+
+TEST(SignerCacheSystemPathTest, AsksTheFileSystemOncePerPathAndRecheckTime) {
+    FakeFileSystem disk;
+    auto inner = std::make_shared<CountingLookup>();
+    auto cache = MakeCachedSignerLookupWith(
+        inner, 16384, 1000, [&disk] { return disk.now; }, disk.Reader());
+    // "C:\系统\present.dll" and a missing one, in code page 936 as the log has them.
+    const std::string present = "C:\\\xCF\xB5\xCD\xB3\\present.dll";
+    const std::string missing = "C:\\\xCF\xB5\xCD\xB3\\missing.dll";
+    const std::wstring presentWide = L"C:\\\u7CFB\u7EDF\\present.dll";
+    const std::wstring missingWide = L"C:\\\u7CFB\u7EDF\\missing.dll";
+    disk.files[presentWide] = FileStamp{10, 1};
+
+    struct Step {
+        int advanceMs;    // the clock moves this far first
+        bool askMissing;  // else the present file
+        int result;
+        int missingLooks;  // looks at the missing file so far
+        int innerCalls;
+    };
+    const Step steps[] = {
+        {0, true, -1, 1, 0}, {0, true, -1, 1, 0},   {999, true, -1, 1, 0},
+        {1, true, -1, 2, 0}, {500, true, -1, 2, 0}, {0, false, 0, 2, 1},
+        {0, false, 0, 2, 1}, {600, true, -1, 3, 1}, {5000, false, 0, 3, 1},
+    };
+    int i = 0;
+    for (const Step& step : steps) {
+        disk.now += std::chrono::milliseconds(step.advanceMs);
+        NameBuffer name;
+        EXPECT_EQ(cache->GetSystemPathSignerName(step.askMissing ? missing : present, name.bytes),
+                  step.result)
+            << i;
+        EXPECT_EQ(disk.looks[missingWide], step.missingLooks) << i;
+        EXPECT_EQ(inner->calls, step.innerCalls) << i;
+        if (step.result == 0) {
+            EXPECT_STREQ(name.bytes, "First") << i;
+        }
+        ++i;
+    }
+    // Every look was at the converted path, never at another form of it.
+    EXPECT_EQ(disk.looks.size(), 2u);
+}
+
+TEST(SignerCacheSystemPathTest, KeepsSystemAndWidePathsApart) {
+    FakeFileSystem disk;
+    auto inner = std::make_shared<CountingLookup>();
+    auto cache = MakeCachedSignerLookupWith(
+        inner, 16384, 1000, [&disk] { return disk.now; }, disk.Reader());
+    disk.files[L"C:\\a.dll"] = FileStamp{1, 1};
+    NameBuffer name;
+    EXPECT_EQ(cache->GetSystemPathSignerName("C:\\a.dll", name.bytes), 0);
+    EXPECT_EQ(cache->GetFileSignerName(L"C:\\a.dll", name.bytes), 0);
+    EXPECT_EQ(inner->calls, 2);
+    // A file found missing is not taken as missing in the other form before it is looked at.
+    disk.files.clear();
+    disk.now += std::chrono::seconds(2);
+    EXPECT_EQ(cache->GetSystemPathSignerName("C:\\a.dll", name.bytes), -1);
+    disk.files[L"C:\\a.dll"] = FileStamp{1, 1};
+    EXPECT_EQ(cache->GetFileSignerName(L"C:\\a.dll", name.bytes), 0);
+    EXPECT_EQ(cache->GetSystemPathSignerName("C:\\a.dll", name.bytes), -1);
 }

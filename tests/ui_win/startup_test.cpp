@@ -533,7 +533,8 @@ TEST(HighDpiScreen, EverySizeGrowsByHalfAndIconsAreWhole) {
     EXPECT_EQ(Height(run.Label(0)), 36);
     EXPECT_EQ(Height(PlaceOf(run.status)), 30);
     EXPECT_EQ(Height(PlaceOf(splitter)), 8);
-    EXPECT_EQ(ColumnWidth(run.behaviors, 0), 180);
+    // Scaled, or wider where a whole time needs more in the list's font at this DPI.
+    EXPECT_GE(ColumnWidth(run.behaviors, 0), 180);
     HIMAGELIST images = nullptr;
     run.Call([&](CVantrelDlg& d) { images = d.treeList.smallImageList; });
     int cx = 0;
