@@ -18,6 +18,7 @@
 #define IDB_PLUS 139
 #define IDR_MENU_CONTEXT 141
 #define IDR_MENU_MAIN 148
+#define IDR_ACCELERATORS 160
 
 // Controls
 #define IDC_SPLITTER 998
@@ -40,6 +41,7 @@
 #define ID_FIND 32782
 #define ID_EXIT 32785
 #define ID_FEATURE_TOOL 32786
+#define ID_AUTO_REFRESH 32790
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

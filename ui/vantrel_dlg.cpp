@@ -167,6 +167,7 @@ bool CVantrelDlg::OnInitDialog() {
     Show(SW_SHOW);
 
     ::SetMenu(hwnd_, ::LoadMenuA(instance, MAKEINTRESOURCEA(IDR_MENU_MAIN)));
+    accelerators_ = ::LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
     ::DrawMenuBar(hwnd_);
     ::DragAcceptFiles(hwnd_, TRUE);
     // The default place of the splitter, for the client area the menu left, becomes its share.
@@ -479,6 +480,10 @@ win::MessageWindow::Result CVantrelDlg::OnMessage(UINT message, WPARAM wParam, L
             return reinterpret_cast<LRESULT>(icon);
         case WM_REFRESH_TREE: {
             ++passesEnded_;
+            if (analyzer.LogRestarted()) {
+                RestartFollowedLog();
+                return 0;
+            }
             const LRESULT result = RebuildTree();
             ArmHeldLineWake();
             return result;

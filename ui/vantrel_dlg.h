@@ -44,6 +44,8 @@ inline constexpr UINT_PTR kHeldLineTimer = 1002;
 // the highlight without reading and painting the behaviours of every row it passes.
 inline constexpr UINT_PTR kFollowFocusTimer = 1003;
 inline constexpr UINT kFollowFocusDelayMs = 100;
+// While 自动刷新 is on: wakes the analyzer once a second (passes keep the analyzer's own spacing).
+inline constexpr UINT_PTR kAutoRefreshTimer = 1004;
 
 // What the main window asks of its surroundings; an empty member means the real thing.
 struct MainWindowSeams {
@@ -116,6 +118,9 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void OpenLog(const std::string& path);
     // Asks for a pass over what was appended to the log; the tree is rebuilt at its end.
     void Refresh();
+    // Turns 自动刷新 on or off: while on, the log is read once a second without F5.
+    void SetAutoRefresh(bool on);
+    bool AutoRefresh() const { return autoRefresh_; }
     // Finds the next shown process whose name starts with `text`, after the last hit or from the
     // topmost visible row down (direction 1) or up, and remembers the search for F3. A hit becomes
     // the only selected row and the focus row, and the behaviour list shows it. 1 when one was
@@ -180,6 +185,9 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void ShowSortMark();
     // Empties the behaviour list and gives up its sequence: the store is about to be cleared.
     void DropBehaviorList();
+    // Ctrl+C: the selected behaviours, a line each, their columns tab-separated.
+    void CopySelectedBehaviors();
+    void SelectAllBehaviors();
 
     // Commands.
     void OnDropFiles(HDROP drop);
@@ -189,6 +197,9 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void OpenImageFolder();
     void ShowMessage(const char* text);
     void ShowMessage(const std::wstring& text);
+    // After a pass that found the log started anew: lets go of the store, has it cleared and the
+    // file read from its beginning, and says so.
+    void RestartFollowedLog();
     // After a pass: arms kHeldLineTimer if the pass held the last line back and this drop or
     // refresh has not woken the analyzer for it yet.
     void ArmHeldLineWake();
@@ -204,6 +215,9 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void ResolveIcons(std::size_t first, std::size_t last, const std::vector<std::string>& paths);
 
     std::function<UINT(const std::string&)> launch_;
+    // The menu's keys (F6); loaded with the window.
+    HACCEL accelerators_ = nullptr;
+    bool autoRefresh_ = false;
     // The find dialog while it is open, so that a second Ctrl+F brings it forward.
     CDlgFindProcess* findDialog_ = nullptr;
     // How each sequence was last sorted (column, ascending), for the header's arrow. Sequences

@@ -7,6 +7,8 @@
 #include "ui/clipboard.h"
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 std::string CVantrelDlg::BehaviorCellText(int item, int subItem) {
     // The follower may be appending to the same sequence, which can move nothing of it but its
@@ -132,9 +134,18 @@ void CVantrelDlg::ShowFocusedBehaviors() {
     }
     if (behaviors != nullptr && behaviors == selectedBehaviors) {
         // The process shown already: only what the log added since, and the list keeps its place.
-        if (static_cast<std::size_t>(ListView_GetItemCount(behaviorList.Handle())) != count) {
-            ListView_SetItemCountEx(behaviorList.Handle(), static_cast<int>(count),
+        const HWND list = behaviorList.Handle();
+        const int shown = ListView_GetItemCount(list);
+        if (static_cast<std::size_t>(shown) != count) {
+            // While following, a list scrolled to its last row keeps showing the newest rows.
+            const bool atBottom =
+                autoRefresh_ && shown > 0 &&
+                ListView_GetTopIndex(list) + ListView_GetCountPerPage(list) >= shown;
+            ListView_SetItemCountEx(list, static_cast<int>(count),
                                     LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+            if (atBottom && count > 0) {
+                ListView_EnsureVisible(list, static_cast<int>(count) - 1, FALSE);
+            }
             behaviorList.Invalidate(true);
         }
         return;
@@ -150,4 +161,52 @@ void CVantrelDlg::DropBehaviorList() {
     sortMarks_.clear();
     behaviorList.Send(LVM_DELETEALLITEMS);
     ShowSortMark();
+}
+
+namespace {
+
+// A cell of the copied text: its own tabs and line breaks would start another cell or row where it
+// is pasted. Neither byte occurs inside a double-byte character of code page 936.
+void AppendCell(std::string& text, std::string_view cell) {
+    for (const char c : cell) {
+        text += c == '\t' || c == '\r' || c == '\n' ? ' ' : c;
+    }
+}
+
+}  // namespace
+
+void CVantrelDlg::CopySelectedBehaviors() {
+    const HWND list = behaviorList.Handle();
+    std::vector<int> rows;
+    for (int i = ListView_GetNextItem(list, -1, LVNI_SELECTED); i >= 0;
+         i = ListView_GetNextItem(list, i, LVNI_SELECTED)) {
+        rows.push_back(i);
+    }
+    if (rows.empty()) {
+        return;
+    }
+    std::string text;
+    {
+        std::lock_guard store(analyzer.lock);
+        for (const int row : rows) {
+            if (selectedBehaviors == nullptr ||
+                static_cast<std::size_t>(row) >= selectedBehaviors->size()) {
+                break;
+            }
+            for (int column = 0; column < 4; ++column) {
+                if (column > 0) {
+                    text += '\t';
+                }
+                AppendCell(text, BehaviorCellText(row, column));
+            }
+            text += "\r\n";
+        }
+    }
+    if (!text.empty()) {
+        CopyTextToClipboard(text);
+    }
+}
+
+void CVantrelDlg::SelectAllBehaviors() {
+    ListView_SetItemState(behaviorList.Handle(), -1, LVIS_SELECTED, LVIS_SELECTED);
 }

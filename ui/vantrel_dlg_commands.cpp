@@ -20,6 +20,7 @@ namespace {
 
 constexpr char kMessageCaption[] = "系统提示：";
 constexpr UINT kProgressPeriodMs = 1000;
+constexpr UINT kAutoRefreshPeriodMs = 1000;
 
 }  // namespace
 
@@ -108,6 +109,40 @@ void CVantrelDlg::Refresh() {
     analyzer.Wake();
 }
 
+void CVantrelDlg::SetAutoRefresh(bool on) {
+    autoRefresh_ = on;
+    if (const HMENU menu = ::GetMenu(hwnd_)) {
+        ::CheckMenuItem(menu, ID_AUTO_REFRESH, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+    }
+    if (on) {
+        // The analyzer keeps its own spacing between passes, so a wake a second is no burden on a
+        // log that grows faster than that.
+        ::SetTimer(hwnd_, kAutoRefreshTimer, kAutoRefreshPeriodMs, nullptr);
+        analyzer.Wake();
+    } else {
+        ::KillTimer(hwnd_, kAutoRefreshTimer);
+    }
+}
+
+void CVantrelDlg::RestartFollowedLog() {
+    {
+        // Nothing may point into the store when it is cleared; the rows of the earlier log go
+        // too, so that no selection or view of its processes is carried over to the new log's
+        // processes that happen to have the same ids.
+        std::lock_guard tree(treeLock);
+        DropBehaviorList();
+        analyzer.RestartLog();
+        RebuildTree();
+    }
+    findState.hasLastHit = false;  // a process of the earlier log
+    ::KillTimer(hwnd_, kHeldLineTimer);
+    heldLineWake_ = 0;
+    if (statusBar) {
+        statusBar.SetPaneText(1, "日志已重新开始");
+    }
+    analyzer.Wake();
+}
+
 void CVantrelDlg::ArmHeldLineWake() {
     if (heldLineWake_ != 0 || hwnd_ == nullptr) {
         return;
@@ -133,6 +168,10 @@ win::MessageWindow::Result CVantrelDlg::OnTimer(UINT_PTR id) {
         if (heldLineWake_ == 0 && analyzer.HeldLineWait().has_value()) {
             heldLineWake_ = analyzer.Wake();
         }
+        return {};
+    }
+    if (id == kAutoRefreshTimer) {
+        analyzer.Wake();
         return {};
     }
     if (id == kFollowFocusTimer) {
@@ -318,6 +357,9 @@ win::MessageWindow::Result CVantrelDlg::OnCommand(UINT id, UINT code, HWND contr
         case ID_REFRESH:
             Refresh();
             return 0;
+        case ID_AUTO_REFRESH:
+            SetAutoRefresh(!autoRefresh_);
+            return 0;
         case ID_COPY_NAME:
             CopyProcessName();
             return 0;
@@ -346,6 +388,19 @@ bool CVantrelDlg::PreTranslateMessage(MSG& message) {
     if (message.message != WM_KEYDOWN || hwnd_ == nullptr ||
         (message.hwnd != hwnd_ && !::IsChild(hwnd_, message.hwnd))) {
         return false;
+    }
+    if (accelerators_ != nullptr && ::TranslateAcceleratorA(hwnd_, accelerators_, &message) != 0) {
+        return true;
+    }
+    if (message.hwnd == behaviorList.Handle() && (::GetKeyState(VK_CONTROL) & 0x8000) != 0) {
+        if (message.wParam == 'C') {
+            CopySelectedBehaviors();
+            return true;
+        }
+        if (message.wParam == 'A') {
+            SelectAllBehaviors();
+            return true;
+        }
     }
     switch (message.wParam) {
         case VK_RETURN:
