@@ -7,6 +7,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -19,10 +20,19 @@ struct ViewOfRows {
     bool hasFocus = false;
     int32_t topId = 0;
     bool hasTop = false;
+    // Rows the user folded; kept folded only while following, where rebuilds come by themselves.
+    std::unordered_set<int32_t> foldedIds;
 };
 
-ViewOfRows RememberView(HWND list, const std::vector<ProcessRow>& rows) {
+ViewOfRows RememberView(HWND list, const std::vector<ProcessRow>& rows, bool keepFolds) {
     ViewOfRows view;
+    if (keepFolds) {
+        for (const ProcessRow& row : rows) {
+            if (row.expandState == 0) {
+                view.foldedIds.insert(row.id);
+            }
+        }
+    }
     const auto count = static_cast<int>(rows.size());
     for (int i = ListView_GetNextItem(list, -1, LVNI_SELECTED); i >= 0 && i < count;
          i = ListView_GetNextItem(list, i, LVNI_SELECTED)) {
@@ -126,7 +136,7 @@ LRESULT CVantrelDlg::RebuildTree() {
     const HWND list = treeList.Handle();
     // The behaviour list keeps its process through the rebuild: the store is not cleared here, and
     // the focus row comes back by id below.
-    const ViewOfRows view = RememberView(list, treeList.rows);
+    const ViewOfRows view = RememberView(list, treeList.rows, autoRefresh_);
     // Deleting the items is the cheap way to drop every selection and the focus, which item by
     // item would cost a notification per row of a big list.
     treeList.Send(LVM_DELETEALLITEMS);
@@ -137,6 +147,16 @@ LRESULT CVantrelDlg::RebuildTree() {
         const ProcessList roots = analyzer.SnapshotRoots();
         IconIndexCache pending = PendingIcons(iconPaths);
         ::AppendSubtreeRows(treeList.rows, 0, roots, pending);
+        // From the last row up, so that folding a row moves none of the rows still to be looked at.
+        for (std::size_t i = treeList.rows.size(); i-- > 0 && !view.foldedIds.empty();) {
+            const ProcessRow& row = treeList.rows[i];
+            if (row.expandState == 1 && view.foldedIds.count(row.id) != 0) {
+                if (ProcessRecord* record =
+                        analyzer.FindProcess(static_cast<uint32_t>(row.id), analyzer.roots)) {
+                    FoldRow(treeList.rows, i, *record);
+                }
+            }
+        }
     }
     ResolveIcons(0, treeList.rows.size(), iconPaths);
     ListView_SetItemCountEx(list, static_cast<int>(treeList.rows.size()), 0);
