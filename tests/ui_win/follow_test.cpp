@@ -73,6 +73,7 @@ TEST(LiveFollow, ALogStartedAnewIsReadFromItsStartAndTheStatusSaysSo) {
     run.Click(run.CellPoint(run.tree, 1, 3));
     EXPECT_TRUE(WaitUntil([&] { return run.ItemCount(run.behaviors) == 2; }, 3000));
     EXPECT_EQ(run.Text(run.behaviors, 1, 3), "C:\\f1");
+    uitest::KeepScreenshot(run.window, "log_restarted");
 }
 
 // With 自动刷新 on, a growing log shows up without F5: the chosen process keeps its row and its
