@@ -37,6 +37,7 @@ void SortBehaviors(SegmentedArray<BehaviorRecord>& behaviors, int column, bool a
             SortBy<&BehaviorRecord::info>(behaviors, ascending);
             break;
         default:
-            break;
+            return;
     }
+    behaviors.NoteReordered();
 }
