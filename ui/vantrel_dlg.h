@@ -12,6 +12,7 @@
 #include "engine/log_analyzer.h"
 #include "tools/dlg_find_process.h"
 #include "tools/find_process.h"
+#include "ui/search_window.h"
 #include "ui/status_bar.h"
 #include "ui/tree_rows.h"
 #include "win/dialog.h"
@@ -22,6 +23,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -87,6 +89,17 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     // Finds the next shown process whose name starts with `text`, from the topmost visible row
     // down (direction 1) or up, and remembers the search for F3. 1 when one was found.
     int FindProcessByName(std::string text, int direction) override;
+
+    // --- The search window (vantrel_dlg_search.cpp).
+
+    // Opens the search window, or brings it to the front.
+    void ShowSearchWindow();
+    // Brings this window forward and shows the hit: its ancestors unfolded, its process selected
+    // and shown, and that very behaviour selected in the behaviour list, whatever its sort. False
+    // when the process is no longer in the tree.
+    bool JumpToHit(const BehaviorHit& hit);
+    // Created on first use; stopped before the store is cleared.
+    std::unique_ptr<CSearchWindow> searchWindow;
 
   protected:
     bool OnInitDialog() override;
