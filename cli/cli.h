@@ -7,13 +7,21 @@
 
 using CliArgs = std::vector<std::string>;
 
-// Each command takes the arguments after its name and returns the process's exit code.
-int RunJsonCommand(const CliArgs& args);
-int RunStatsCommand(const CliArgs& args);
-int RunFeatureCodeCommand(const CliArgs& args);
-int RunSignerCommand(const CliArgs& args);
-int RunCsvCommand(const CliArgs& args);
-int RunFollowCommand(const CliArgs& args);
+// What a command is given: its arguments (after its name) as the platform passed them, which is
+// what file names must be opened with, and the same arguments as UTF-8 for texts such as a pattern.
+struct CliInput {
+    CliArgs args;
+    CliArgs utf8;
+};
+
+// Each command returns the process's exit code.
+int RunJsonCommand(const CliInput& input);
+int RunSearchCommand(const CliInput& input);
+int RunStatsCommand(const CliInput& input);
+int RunFeatureCodeCommand(const CliInput& input);
+int RunSignerCommand(const CliInput& input);
+int RunCsvCommand(const CliInput& input);
+int RunFollowCommand(const CliInput& input);
 
 // Exit codes, as command-line users expect them.
 inline constexpr int kExitOk = 0;
@@ -26,3 +34,9 @@ inline constexpr const char* kCutAtReadCapText =
 
 // Writes "vantrel-cli: " and the message to standard error.
 void PrintError(std::string_view message);
+
+class SearchPattern;
+// The pattern `utf8` in code page 936; false after printing why it cannot be one
+// (empty, or a character code page 936 cannot write). `command` names the command in the message.
+bool PatternFromArgument(std::string_view command, std::string_view utf8, bool matchCase,
+                         SearchPattern& pattern);

@@ -1,6 +1,9 @@
 #include <errno.h>
 #include <iconv.h>
 
+#include <string>
+#include <vector>
+
 #include "cli/console.h"
 
 namespace {
@@ -63,4 +66,36 @@ std::string PathArgumentAsUtf8(std::string_view path) {
     std::string out;
     converter.Append(path, out);
     return out;
+}
+
+std::vector<std::string> ArgumentsAsUtf8(int argc, char** argv) {
+    // The locale's encoding, UTF-8 on any current system: what PathArgumentAsUtf8 assumes too.
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+bool Utf8ToGbk(std::string_view text, std::string& gbk) {
+    const iconv_t cd = iconv_open("CP936", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return false;
+    }
+    std::string out;
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    bool ok = true;
+    while (inLeft > 0) {
+        char buffer[4096];
+        char* outPtr = buffer;
+        std::size_t outLeft = sizeof(buffer);
+        const std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+        if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
+            ok = false;  // invalid or cut-off UTF-8, or a character CP936 cannot write
+            break;
+        }
+    }
+    iconv_close(cd);
+    if (ok) {
+        gbk = std::move(out);
+    }
+    return ok;
 }

@@ -10,7 +10,8 @@
 #include "engine/behavior_csv.h"
 #include "engine/log_analyzer.h"
 
-int RunCsvCommand(const CliArgs& args) {
+int RunCsvCommand(const CliInput& input) {
+    const CliArgs& args = input.args;
     LogOptions options;
     bool helped = false;
     const int parsed = ParseLogOptions(

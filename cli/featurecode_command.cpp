@@ -16,7 +16,8 @@ char AsciiUpper(char c) {
 
 }  // namespace
 
-int RunFeatureCodeCommand(const CliArgs& args) {
+int RunFeatureCodeCommand(const CliInput& input) {
+    const CliArgs& args = input.args;
     std::vector<const std::string*> files;
     bool optionsEnded = false;
     for (const std::string& arg : args) {

@@ -210,7 +210,8 @@ std::string Unreadable(LogFileSource& files, const std::string& path) {
 
 }  // namespace
 
-int RunFollowCommand(const CliArgs& args) {
+int RunFollowCommand(const CliInput& input) {
+    const CliArgs& args = input.args;
     LogOptions options;
     double idleSeconds = -1;
     bool helped = false;

@@ -3,88 +3,17 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_set>
 
 #include "cli/cli.h"
 #include "cli/console.h"
+#include "cli/json_writer.h"
 #include "cli/log_reader.h"
 #include "cli/output.h"
+#include "engine/behavior_search.h"
 #include "engine/log_analyzer.h"
 
 namespace {
-
-// Collects UTF-8 output and hands it to stdout in large writes.
-class JsonWriter {
-  public:
-    ~JsonWriter() { Flush(); }
-
-    void Raw(std::string_view text) {
-        out_.append(text);
-        MaybeFlush();
-    }
-    void Number(uint32_t value) { Raw(std::to_string(value)); }
-    // A string of stored code page 936 bytes.
-    void GbkString(std::string_view bytes) {
-        scratch_.clear();
-        AppendGbkAsUtf8(bytes, scratch_);
-        Utf8String(scratch_);
-    }
-    void Utf8String(std::string_view text) {
-        out_.push_back('"');
-        for (const char c : text) {
-            switch (c) {
-                case '"':
-                    out_.append("\\\"");
-                    break;
-                case '\\':
-                    out_.append("\\\\");
-                    break;
-                case '\b':
-                    out_.append("\\b");
-                    break;
-                case '\f':
-                    out_.append("\\f");
-                    break;
-                case '\n':
-                    out_.append("\\n");
-                    break;
-                case '\r':
-                    out_.append("\\r");
-                    break;
-                case '\t':
-                    out_.append("\\t");
-                    break;
-                default:
-                    if (static_cast<unsigned char>(c) < 0x20) {
-                        char escaped[8];
-                        std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
-                        out_.append(escaped);
-                    } else {
-                        out_.push_back(c);
-                    }
-            }
-        }
-        out_.push_back('"');
-        MaybeFlush();
-    }
-    void Key(std::string_view key) {
-        out_.push_back('"');
-        out_.append(key);
-        out_.append("\":");
-    }
-    void Flush() {
-        WriteOutput(out_);
-        out_.clear();
-    }
-
-  private:
-    void MaybeFlush() {
-        if (out_.size() >= (1u << 20)) {
-            Flush();
-        }
-    }
-    std::string out_;
-    std::string scratch_;
-};
 
 void WriteProcessFields(JsonWriter& w, const ProcessRecord& p) {
     w.Key("id"), w.Number(p.id), w.Raw(",");
@@ -134,8 +63,14 @@ void WriteProcessFields(JsonWriter& w, const ProcessRecord& p) {
 }
 
 // Walks the tree with a stack of its own: a log may chain processes thousands of levels deep.
-void WriteStore(JsonWriter& w, std::string_view logPath, LogAnalyzer& analyzer) {
+// With a filter, only the processes it keeps are written, each with its kept children.
+void WriteStore(JsonWriter& w, std::string_view logPath, LogAnalyzer& analyzer,
+                const SearchPattern* filter) {
     std::lock_guard guard(analyzer.lock);
+    std::unordered_set<const ProcessRecord*> kept;
+    if (filter != nullptr) {
+        kept = KeptProcesses(analyzer.roots, *filter);
+    }
     w.Raw("{");
     w.Key("log");
     w.Utf8String(PathArgumentAsUtf8(logPath));
@@ -145,8 +80,9 @@ void WriteStore(JsonWriter& w, std::string_view logPath, LogAnalyzer& analyzer) 
     struct Frame {
         const ProcessList* list;
         std::size_t next;
+        bool written;  // a process of this list was written already
     };
-    std::vector<Frame> stack{{&analyzer.roots, 0}};
+    std::vector<Frame> stack{{&analyzer.roots, 0, false}};
     // Once a write has failed, the rest would go nowhere: the command fails anyway.
     while (!stack.empty() && !OutputFailed()) {
         Frame& top = stack.back();
@@ -156,45 +92,68 @@ void WriteStore(JsonWriter& w, std::string_view logPath, LogAnalyzer& analyzer) 
             continue;
         }
         const ProcessRecord& process = *(*top.list)[top.next++];
-        w.Raw(top.next > 1 ? ",{" : "{");
+        if (filter != nullptr && kept.count(&process) == 0) {
+            continue;  // nor any of its descendants: the kept set holds every kept one's ancestors
+        }
+        w.Raw(top.written ? ",{" : "{");
+        top.written = true;
         WriteProcessFields(w, process);
         w.Raw(",");
         w.Key("children");
         w.Raw("[");
-        stack.push_back({&process.children, 0});
+        stack.push_back({&process.children, 0, false});
     }
     w.Raw("}\n");
 }
 
-bool ParseDriveOption(std::string_view spec, DriveTable& table) {
-    const std::size_t eq = spec.find('=');
-    if (eq != 2 || spec[1] != ':') {
-        return false;
-    }
-    table.Add(std::string(spec.substr(0, 2)), std::string(spec.substr(3)));
-    return true;
-}
-
 }  // namespace
 
-int RunJsonCommand(const CliArgs& args) {
+int RunJsonCommand(const CliInput& input) {
+    const CliArgs& args = input.args;
     std::shared_ptr<DriveTable> drives;
     std::string logPath;
     bool havePath = false;
+    bool haveFilter = false;
+    bool matchCase = false;
+    std::string filterUtf8;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(
-                "usage: vantrel-cli json [--drive X:=DEVICE]... LOG\n"
+                "usage: vantrel-cli json [--drive X:=DEVICE]... [--filter PATTERN [--match-case]] "
+                "LOG\n"
                 "Analyses LOG as a complete behaviour log and prints its processes and behaviours\n"
                 "as one JSON document (UTF-8).\n"
                 "  --drive X:=DEVICE  map kernel device DEVICE to drive X: (repeatable, in "
                 "order);\n"
-                "                     replaces the system's drive table\n",
+                "                     replaces the system's drive table\n"
+                "  --filter PATTERN   keep only the processes whose name, image path, command "
+                "line\n"
+                "                     or behaviours contain PATTERN, with their ancestors and\n"
+                "                     descendants (ASCII letters ignoring case)\n"
+                "  --match-case       compare the letters of PATTERN as they are\n",
                 stdout);
             return kExitOk;
         }
         std::string_view value;
+        if (arg == "--match-case") {
+            matchCase = true;
+            continue;
+        }
+        if (arg == "--filter") {
+            if (i + 1 == args.size()) {
+                PrintError("json: --filter needs a PATTERN");
+                return kExitUsage;
+            }
+            filterUtf8 = input.utf8[++i];
+            haveFilter = true;
+            continue;
+        }
+        if (arg.rfind("--filter=", 0) == 0) {
+            filterUtf8 = input.utf8[i].substr(std::string_view("--filter=").size());
+            haveFilter = true;
+            continue;
+        }
         if (arg == "--drive") {
             if (i + 1 == args.size()) {
                 PrintError("json: --drive needs a value such as C:=\\Device\\HarddiskVolume2");
@@ -230,6 +189,14 @@ int RunJsonCommand(const CliArgs& args) {
         PrintError("json: no LOG given (see 'vantrel-cli json --help')");
         return kExitUsage;
     }
+    if (matchCase && !haveFilter) {
+        PrintError("json: --match-case goes with --filter");
+        return kExitUsage;
+    }
+    SearchPattern filter;
+    if (haveFilter && !PatternFromArgument("json", filterUtf8, matchCase, filter)) {
+        return kExitUsage;
+    }
 
     AnalyzerSeams seams;
     seams.drives = drives;
@@ -243,6 +210,6 @@ int RunJsonCommand(const CliArgs& args) {
         PrintError(PathArgumentAsUtf8(logPath) + ": " + kCutAtReadCapText);
     }
     JsonWriter writer;
-    WriteStore(writer, logPath, analyzer);
+    WriteStore(writer, logPath, analyzer, haveFilter ? &filter : nullptr);
     return kExitOk;
 }

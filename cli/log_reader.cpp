@@ -48,3 +48,12 @@ bool AnalyseWholeLog(const std::string& path, LogAnalyzer& analyzer, std::string
     }
     return true;
 }
+
+bool ParseDriveOption(std::string_view spec, DriveTable& table) {
+    const std::size_t eq = spec.find('=');
+    if (eq != 2 || spec[1] != ':') {
+        return false;
+    }
+    table.Add(std::string(spec.substr(0, 2)), std::string(spec.substr(3)));
+    return true;
+}

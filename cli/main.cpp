@@ -11,11 +11,13 @@ namespace {
 struct Command {
     const char* name;
     const char* synopsis;
-    int (*run)(const CliArgs&);
+    int (*run)(const CliInput&);
 };
 
 constexpr Command kCommands[] = {
-    {"json", "json [--drive X:=DEVICE]... LOG   print the analysed log as JSON (UTF-8)",
+    {"json",
+     "json [--drive X:=DEVICE]... [--filter PATTERN [--match-case]] LOG\n"
+     "                                    print the analysed log as JSON (UTF-8)",
      RunJsonCommand},
     {"csv", "csv [--drive X:=DEVICE]... LOG    print every behaviour as CSV (UTF-8)",
      RunCsvCommand},
@@ -23,6 +25,10 @@ constexpr Command kCommands[] = {
      "follow [--idle-exit S] [--drive X:=DEVICE]... LOG   print new processes and behaviours as "
      "they come (NDJSON)",
      RunFollowCommand},
+    {"search",
+     "search [--action LABEL]... [--match-case] PATTERN LOG\n"
+     "                                    print the behaviours that contain PATTERN (NDJSON)",
+     RunSearchCommand},
     {"stats", "stats LOG                         summarise the analysed log: counts per action",
      RunStatsCommand},
     {"featurecode", "featurecode FILE...               print the feature code of each PE file",
@@ -62,7 +68,9 @@ int main(int argc, char** argv) {
     }
     for (const Command& command : kCommands) {
         if (name == command.name) {
-            return FinishOutput(command.run(CliArgs(argv + 2, argv + argc)));
+            CliInput input{CliArgs(argv + 2, argv + argc), ArgumentsAsUtf8(argc, argv)};
+            input.utf8.erase(input.utf8.begin(), input.utf8.begin() + 2);
+            return FinishOutput(command.run(input));
         }
     }
     PrintError("unknown command '" + name + "'");

@@ -42,7 +42,8 @@ std::string MissingSignerReason(const std::string& path) {
 
 }  // namespace
 
-int RunSignerCommand(const CliArgs& args) {
+int RunSignerCommand(const CliInput& input) {
+    const CliArgs& args = input.args;
     std::vector<const std::string*> files;
     bool optionsEnded = false;
     for (const std::string& arg : args) {

@@ -12,7 +12,8 @@
 #include "engine/behavior_tag.h"
 #include "engine/log_analyzer.h"
 
-int RunStatsCommand(const CliArgs& args) {
+int RunStatsCommand(const CliInput& input) {
+    const CliArgs& args = input.args;
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
         std::fputs(
             "usage: vantrel-cli stats LOG\n"

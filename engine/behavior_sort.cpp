@@ -175,8 +175,9 @@ void SortBehaviors(SegmentedArray<BehaviorRecord>& behaviors, int column, bool a
             SortBy<&BehaviorRecord::info>(behaviors, ascending);
             break;
         default:
-            break;
+            return;
     }
+    behaviors.NoteReordered();
 }
 
 bool SortBehaviorsOffLock(std::recursive_mutex& lock, SegmentedArray<BehaviorRecord>* const& target,

@@ -57,6 +57,10 @@ class BehaviorRecord {
     }
     std::string_view handling() const { return labels_ ? labels_->handling : std::string_view(); }
 
+    // What tells this behaviour from every other one of the store, whatever the order of its
+    // sequence: where its texts are. Equal for copies of one record only (null for an empty one).
+    const void* Identity() const { return texts_; }
+
     // The action label and handling text, shared by every behaviour that has both.
     struct Labels {
         std::string_view action;

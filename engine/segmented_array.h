@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <iterator>
 #include <memory>
 #include <vector>
@@ -110,6 +111,12 @@ class SegmentedArray {
         next_ = limit_ = nullptr;
     }
 
+    // How often the sequence was reordered in place (its owner says so after a sort), so that a
+    // reader who walks it in pieces, letting go of the lock in between, knows when a position no
+    // longer holds the element it held.
+    uint64_t Reorders() const { return reorders_; }
+    void NoteReordered() { ++reorders_; }
+
     iterator begin() { return iterator(this, 0); }
     iterator end() { return iterator(this, size_); }
     const_iterator begin() const { return const_iterator(this, 0); }
@@ -145,4 +152,5 @@ class SegmentedArray {
     std::size_t firstCapacity_ = 0;
     T* next_ = nullptr;   // where the next element goes
     T* limit_ = nullptr;  // the end of the last block
+    uint64_t reorders_ = 0;
 };

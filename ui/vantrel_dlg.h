@@ -12,6 +12,7 @@
 #include "engine/log_analyzer.h"
 #include "tools/dlg_find_process.h"
 #include "tools/find_process.h"
+#include "ui/search_window.h"
 #include "ui/status_bar.h"
 #include "ui/tree_rows.h"
 #include "ui/com_apartment.h"
@@ -24,6 +25,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -132,6 +134,17 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     // Shows the behaviours of the focus row's process now (the list keeps its place when that is
     // the process it shows already); nothing when there is no focus row or its process is gone.
     void ShowFocusedBehaviors();
+
+    // --- The search window (vantrel_dlg_search.cpp).
+
+    // Opens the search window, or brings it to the front.
+    void ShowSearchWindow();
+    // Brings this window forward and shows the hit: its ancestors unfolded, its process selected
+    // and shown, and that very behaviour selected in the behaviour list, whatever its sort. False
+    // when the process is no longer in the tree.
+    bool JumpToHit(const BehaviorHit& hit);
+    // Created on first use; stopped before the store is cleared.
+    std::unique_ptr<CSearchWindow> searchWindow;
 
   protected:
     bool OnInitDialog() override;

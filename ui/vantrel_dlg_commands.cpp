@@ -86,6 +86,9 @@ void CVantrelDlg::OpenLog(const std::string& path) {
         // The store is cleared for another file: nothing may point into it any more, and the rows
         // of a file no longer followed are not left on screen.
         std::lock_guard tree(treeLock);
+        if (searchWindow) {
+            searchWindow->StoreClearing();
+        }
         DropBehaviorList();
         analyzer.SetLogPath(path);
         RebuildTree();
@@ -375,6 +378,9 @@ win::MessageWindow::Result CVantrelDlg::OnCommand(UINT id, UINT code, HWND contr
         case ID_FEATURE_TOOL:
             ShowHashTool();
             return 0;
+        case ID_SEARCH_BEHAVIORS:
+            ShowSearchWindow();
+            return 0;
         case ID_EXIT:
             ::PostQuitMessage(0);
             return 0;
@@ -384,6 +390,9 @@ win::MessageWindow::Result CVantrelDlg::OnCommand(UINT id, UINT code, HWND contr
 }
 
 bool CVantrelDlg::PreTranslateMessage(MSG& message) {
+    if (searchWindow && searchWindow->TranslateKeys(message)) {
+        return true;
+    }
     // Keys of this window and its controls only; other windows of the thread keep their own.
     if (message.message != WM_KEYDOWN || hwnd_ == nullptr ||
         (message.hwnd != hwnd_ && !::IsChild(hwnd_, message.hwnd))) {
@@ -416,6 +425,11 @@ bool CVantrelDlg::PreTranslateMessage(MSG& message) {
             Refresh();
             return true;
         case 'F':
+            if ((::GetKeyState(VK_CONTROL) & 0x8000) != 0 &&
+                (::GetKeyState(VK_SHIFT) & 0x8000) != 0) {
+                Post(WM_COMMAND, ID_SEARCH_BEHAVIORS);
+                return true;
+            }
             if ((::GetKeyState(VK_CONTROL) & 0x8000) != 0) {
                 Post(WM_SHOW_FIND);
             }

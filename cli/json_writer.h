@@ -1,0 +1,85 @@
+// The JSON that vantrel-cli writes: UTF-8 collected and handed to standard output in large writes,
+// texts of the store decoded from code page 936 and escaped.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "cli/console.h"
+#include "cli/output.h"
+
+// Collects UTF-8 output and hands it to stdout in large writes.
+class JsonWriter {
+  public:
+    ~JsonWriter() { Flush(); }
+
+    void Raw(std::string_view text) {
+        out_.append(text);
+        MaybeFlush();
+    }
+    void Number(uint32_t value) { Raw(std::to_string(value)); }
+    // A string of stored code page 936 bytes.
+    void GbkString(std::string_view bytes) {
+        scratch_.clear();
+        AppendGbkAsUtf8(bytes, scratch_);
+        Utf8String(scratch_);
+    }
+    void Utf8String(std::string_view text) {
+        out_.push_back('"');
+        for (const char c : text) {
+            switch (c) {
+                case '"':
+                    out_.append("\\\"");
+                    break;
+                case '\\':
+                    out_.append("\\\\");
+                    break;
+                case '\b':
+                    out_.append("\\b");
+                    break;
+                case '\f':
+                    out_.append("\\f");
+                    break;
+                case '\n':
+                    out_.append("\\n");
+                    break;
+                case '\r':
+                    out_.append("\\r");
+                    break;
+                case '\t':
+                    out_.append("\\t");
+                    break;
+                default:
+                    if (static_cast<unsigned char>(c) < 0x20) {
+                        char escaped[8];
+                        std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+                        out_.append(escaped);
+                    } else {
+                        out_.push_back(c);
+                    }
+            }
+        }
+        out_.push_back('"');
+        MaybeFlush();
+    }
+    void Key(std::string_view key) {
+        out_.push_back('"');
+        out_.append(key);
+        out_.append("\":");
+    }
+    void Flush() {
+        WriteOutput(out_);
+        out_.clear();
+    }
+
+  private:
+    void MaybeFlush() {
+        if (out_.size() >= (1u << 20)) {
+            Flush();
+        }
+    }
+    std::string out_;
+    std::string scratch_;
+};

@@ -1,0 +1,102 @@
+// The search over every behaviour of the store, in the order of the tree, done in pieces: each
+// piece runs with the analyzer's lock held for a bounded time and remembers where it stopped, so
+// the follower and the window go on between pieces. Also the tree filter that keeps the processes a
+// pattern concerns, with their ancestors and descendants.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/process_record.h"
+#include "engine/search_pattern.h"
+
+class LogAnalyzer;
+
+// One behaviour the search found. The pointers stay valid until the store is cleared: whoever keeps
+// hits drops them before the store is cleared (another log is set).
+struct BehaviorHit {
+    ProcessRecord* process = nullptr;
+    // The behaviour's position in its process's behaviours when it was found (log order, unless the
+    // window had sorted them).
+    std::size_t index = 0;
+    // A copy of the record: its texts, and its Identity() to find it again after a sort.
+    BehaviorRecord behavior;
+};
+
+// Roots in arrival order, each process before its children, children in arrival order, and within
+// a process its behaviours in sequence order. Processes and behaviours added to the store while
+// the search is under way are searched too if the walk has not passed their place yet.
+class BehaviorSearch {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit BehaviorSearch(BehaviorQuery query);
+
+    const BehaviorQuery& Query() const { return query_; }
+
+    // Searches on from where the last call stopped, with the analyzer's lock held by the caller,
+    // appending hits to `hits`. Returns true once every process has been searched; false when
+    // `deadline` passed or `cancel` (if any) was set first. `roots` must be the same list each
+    // call, and the store must not have been cleared since the first.
+    bool Continue(const ProcessList& roots, std::vector<BehaviorHit>& hits,
+                  Clock::time_point deadline, const std::atomic<bool>* cancel = nullptr);
+
+    bool Done() const { return done_; }
+    uint64_t BehaviorsSearched() const { return behaviorsSearched_; }
+    uint64_t ProcessesSearched() const { return processesSearched_; }
+
+  private:
+    struct Frame {
+        ProcessRecord* owner;  // whose children are walked; null for the roots
+        std::size_t next;
+    };
+    // Moves to the next process in pre-order; false when there is none.
+    bool NextProcess(const ProcessList& roots);
+    // Behaviours of the current process from `next_`, until the sequence ends (true) or a check
+    // finds the time up (false).
+    bool SearchCurrent(std::vector<BehaviorHit>& hits, Clock::time_point deadline,
+                       const std::atomic<bool>* cancel);
+    bool KeepsAction(std::string_view action);
+
+    BehaviorQuery query_;
+    std::vector<Frame> stack_;
+    bool started_ = false;
+    bool done_ = false;
+    ProcessRecord* current_ = nullptr;
+    std::size_t next_ = 0;
+    // The sequence's reorder count when the last piece stopped: if the window sorted it since, the
+    // process is searched again from its start, its hits so far not reported twice.
+    uint64_t reorders_ = 0;
+    std::vector<const void*> currentHits_;
+    std::unordered_set<const void*> reported_;  // while searching a process again
+    bool rescanning_ = false;
+    // The action filter's answer for the last label text: behaviours share their label texts.
+    const char* lastAction_ = nullptr;
+    bool lastActionKept_ = false;
+    uint64_t behaviorsSearched_ = 0;
+    uint64_t processesSearched_ = 0;
+};
+
+// How a search in pieces went.
+struct SliceStats {
+    std::size_t slices = 0;
+    BehaviorSearch::Clock::duration longestHold{};  // the lock, from taken to given back
+};
+
+// Runs `search` over the analyzer's store to its end, holding the analyzer's lock for at most
+// about `slice` at a time. After each piece, without the lock, `afterSlice` gets that piece's new
+// hits (it may move them away). Returns false when `cancel` was set first.
+bool SearchInSlices(LogAnalyzer& analyzer, BehaviorSearch& search,
+                    BehaviorSearch::Clock::duration slice, const std::atomic<bool>& cancel,
+                    const std::function<void(std::vector<BehaviorHit>& hits)>& afterSlice,
+                    SliceStats* stats = nullptr);
+
+// The processes a filter by `pattern` keeps: each process that matches (ProcessMatches), every
+// ancestor of one and every descendant of one. Needs the analyzer's lock.
+std::unordered_set<const ProcessRecord*> KeptProcesses(const ProcessList& roots,
+                                                       const SearchPattern& pattern);

@@ -1,0 +1,174 @@
+#include "engine/search_pattern.h"
+
+#include <cstring>
+
+#include "engine/text.h"
+
+namespace {
+
+bool IsAsciiLetter(unsigned char c) {
+    const unsigned char lower = c | 0x20;
+    return lower >= 'a' && lower <= 'z';
+}
+
+// How common a byte is in a log's texts, roughly: paths, keys and addresses are full of these
+// separators and lower-case letters; the rarer the anchor, the fewer places are compared in full.
+int Commonness(unsigned char c, bool folds) {
+    if (folds) {
+        return 10;  // both cases have to be looked for
+    }
+    if (std::strchr("\\. :/_-", c) != nullptr && c != 0) {
+        return 8;
+    }
+    if (c >= 'a' && c <= 'z') {
+        return 6;
+    }
+    if (c >= '0' && c <= '9') {
+        return 5;
+    }
+    if (c >= 'A' && c <= 'Z') {
+        return 4;
+    }
+    if (c >= 0x80) {
+        return 3;
+    }
+    return 2;
+}
+
+}  // namespace
+
+SearchPattern::SearchPattern(std::string bytes, bool matchCase)
+    : bytes_(std::move(bytes)), matchCase_(matchCase), folds_(bytes_.size(), false) {
+    int best = 1000;
+    for (std::size_t i = 0; i < bytes_.size(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes_[i]);
+        const bool pair = IsGbkLeadByte(c) && i + 1 < bytes_.size();
+        if (IsGbkLeadByte(c) && !pair) {
+            endsWithLoneLead_ = true;
+        }
+        const std::size_t length = pair ? 2 : 1;
+        if (!pair && !matchCase_ && IsAsciiLetter(c)) {
+            folds_[i] = true;
+        }
+        for (std::size_t j = i; j < i + length; ++j) {
+            const auto b = static_cast<unsigned char>(bytes_[j]);
+            const int commonness = Commonness(b, folds_[j]);
+            if (commonness < best) {
+                best = commonness;
+                anchor_ = j;
+            }
+        }
+        i += length - 1;
+    }
+    if (!bytes_.empty()) {
+        anchorByte_ = static_cast<unsigned char>(bytes_[anchor_]);
+        anchorFolds_ = folds_[anchor_];
+        if (anchorFolds_) {
+            anchorByte_ |= 0x20;
+        }
+    }
+}
+
+const unsigned char* SearchPattern::NextAnchor(const unsigned char* from,
+                                               const unsigned char* last) const {
+    if (from > last) {
+        return nullptr;
+    }
+    if (!anchorFolds_) {
+        return static_cast<const unsigned char*>(
+            std::memchr(from, anchorByte_, static_cast<std::size_t>(last - from) + 1));
+    }
+    for (const unsigned char* p = from; p <= last; ++p) {
+        if ((*p | 0x20) == anchorByte_) {
+            return p;
+        }
+    }
+    return nullptr;
+}
+
+bool SearchPattern::MatchesAt(const unsigned char* text, std::size_t size,
+                              std::size_t start) const {
+    const auto* pattern = reinterpret_cast<const unsigned char*>(bytes_.data());
+    const std::size_t length = bytes_.size();
+    // The text's characters start where the pattern's do: both start at a character, and a lead
+    // byte only ever equals a lead byte.
+    for (std::size_t i = 0; i < length; ++i) {
+        const unsigned char t = text[start + i];
+        const unsigned char p = pattern[i];
+        if (t != p && !(folds_[i] && (t | 0x20) == (p | 0x20))) {
+            return false;
+        }
+    }
+    return !(endsWithLoneLead_ && start + length < size);
+}
+
+bool SearchPattern::FoundIn(std::string_view text) const {
+    const std::size_t length = bytes_.size();
+    if (length == 0) {
+        return true;
+    }
+    const std::size_t size = text.size();
+    if (size < length) {
+        return false;
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    // The last place the anchor byte of a match that fits can be.
+    const unsigned char* last = bytes + (size - length) + anchor_;
+    // A known character start at or before every candidate still to come: candidates only grow,
+    // so the walk over the text's characters is done once, whatever the number of candidates.
+    std::size_t boundary = 0;
+    for (const unsigned char* at = NextAnchor(bytes + anchor_, last); at != nullptr;
+         at = NextAnchor(at + 1, last)) {
+        const auto start = static_cast<std::size_t>(at - bytes) - anchor_;
+        while (boundary < start) {
+            boundary += (IsGbkLeadByte(bytes[boundary]) && boundary + 1 < size) ? 2 : 1;
+        }
+        if (boundary == start && MatchesAt(bytes, size, start)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool BehaviorQuery::KeepsAction(std::string_view action) const {
+    if (actions.empty()) {
+        return true;
+    }
+    for (const std::string& kept : actions) {
+        if (kept == action) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool BehaviorQuery::Matches(const BehaviorRecord& behavior) const {
+    if (!KeepsAction(behavior.action())) {
+        return false;
+    }
+    const std::string_view info = behavior.info();
+    if (pattern.FoundIn(info)) {
+        return true;
+    }
+    // Most behaviours have no detail of their own: it is the info itself, already searched.
+    const std::string_view detail = behavior.detail();
+    return detail.data() != info.data() && pattern.FoundIn(detail);
+}
+
+bool ProcessMatches(const ProcessRecord& process, const SearchPattern& pattern) {
+    if (pattern.FoundIn(process.name) || pattern.FoundIn(process.imagePath) ||
+        pattern.FoundIn(process.commandLine)) {
+        return true;
+    }
+    for (const BehaviorRecord& behavior : process.behaviors) {
+        const std::string_view info = behavior.info();
+        if (pattern.FoundIn(info)) {
+            return true;
+        }
+        const std::string_view detail = behavior.detail();
+        if (detail.data() != info.data() && pattern.FoundIn(detail)) {
+            return true;
+        }
+    }
+    return false;
+}
