@@ -14,6 +14,7 @@
 
 #include "cli/cli.h"
 #include "cli/console.h"
+#include "cli/json_writer.h"
 #include "cli/log_options.h"
 #include "cli/output.h"
 #include "engine/behavior_csv.h"
@@ -25,38 +26,6 @@ std::atomic<bool> interrupted{false};
 
 extern "C" void OnInterrupt(int) {
     interrupted = true;
-}
-
-void AppendJsonUtf8(std::string_view text, std::string& out) {
-    out.push_back('"');
-    for (const char c : text) {
-        switch (c) {
-            case '"':
-                out.append("\\\"");
-                break;
-            case '\\':
-                out.append("\\\\");
-                break;
-            case '\n':
-                out.append("\\n");
-                break;
-            case '\r':
-                out.append("\\r");
-                break;
-            case '\t':
-                out.append("\\t");
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
-                    out.append(escaped);
-                } else {
-                    out.push_back(c);
-                }
-        }
-    }
-    out.push_back('"');
 }
 
 // Prints the events of the passes: what a reader needs to keep an up-to-date copy of the store.
@@ -95,7 +64,7 @@ class EventPrinter {
     void AppendText(std::string_view bytes, std::string& out) {
         scratch_.clear();
         AppendGbkAsUtf8(bytes, scratch_);
-        AppendJsonUtf8(scratch_, out);
+        AppendJsonString(scratch_, out);
     }
 
     // The texts of a process, in the order `json` writes them.

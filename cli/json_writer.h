@@ -10,6 +10,46 @@
 #include "cli/console.h"
 #include "cli/output.h"
 
+// Appends `text` (UTF-8) as a JSON string: quoted, with quotes, backslashes and control characters
+// escaped.
+inline void AppendJsonString(std::string_view text, std::string& out) {
+    out.push_back('"');
+    for (const char c : text) {
+        switch (c) {
+            case '"':
+                out.append("\\\"");
+                break;
+            case '\\':
+                out.append("\\\\");
+                break;
+            case '\b':
+                out.append("\\b");
+                break;
+            case '\f':
+                out.append("\\f");
+                break;
+            case '\n':
+                out.append("\\n");
+                break;
+            case '\r':
+                out.append("\\r");
+                break;
+            case '\t':
+                out.append("\\t");
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+                    out.append(escaped);
+                } else {
+                    out.push_back(c);
+                }
+        }
+    }
+    out.push_back('"');
+}
+
 // Collects UTF-8 output and hands it to stdout in large writes.
 class JsonWriter {
   public:
@@ -27,41 +67,7 @@ class JsonWriter {
         Utf8String(scratch_);
     }
     void Utf8String(std::string_view text) {
-        out_.push_back('"');
-        for (const char c : text) {
-            switch (c) {
-                case '"':
-                    out_.append("\\\"");
-                    break;
-                case '\\':
-                    out_.append("\\\\");
-                    break;
-                case '\b':
-                    out_.append("\\b");
-                    break;
-                case '\f':
-                    out_.append("\\f");
-                    break;
-                case '\n':
-                    out_.append("\\n");
-                    break;
-                case '\r':
-                    out_.append("\\r");
-                    break;
-                case '\t':
-                    out_.append("\\t");
-                    break;
-                default:
-                    if (static_cast<unsigned char>(c) < 0x20) {
-                        char escaped[8];
-                        std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
-                        out_.append(escaped);
-                    } else {
-                        out_.push_back(c);
-                    }
-            }
-        }
-        out_.push_back('"');
+        AppendJsonString(text, out_);
         MaybeFlush();
     }
     void Key(std::string_view key) {

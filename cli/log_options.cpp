@@ -2,18 +2,7 @@
 
 #include <cstdio>
 
-namespace {
-
-bool ParseDrive(std::string_view spec, DriveTable& table) {
-    const std::size_t eq = spec.find('=');
-    if (eq != 2 || spec[1] != ':') {
-        return false;
-    }
-    table.Add(std::string(spec.substr(0, 2)), std::string(spec.substr(3)));
-    return true;
-}
-
-}  // namespace
+#include "cli/log_reader.h"
 
 int ParseLogOptions(const CliArgs& args, std::string_view command, const char* help,
                     LogOptions& options, const OwnOptionParser& own, bool* helped) {
@@ -67,7 +56,7 @@ int ParseLogOptions(const CliArgs& args, std::string_view command, const char* h
         if (!options.drives) {
             options.drives = std::make_shared<DriveTable>();
         }
-        if (!ParseDrive(drive, *options.drives)) {
+        if (!ParseDriveOption(drive, *options.drives)) {
             PrintError(name + ": bad --drive '" + std::string(drive) + "' (expected X:=DEVICE)");
             return kExitUsage;
         }
