@@ -17,6 +17,7 @@
 
 #include "engine/behavior_search.h"
 #include "engine/log_analyzer.h"
+#include "tools/signer.h"
 
 namespace {
 
@@ -117,7 +118,7 @@ int main(int argc, char** argv) {
                     {"svchost", false},  {"Microsoft", true}, {"no-such-text-at-all", false}};
     }
 
-    LogAnalyzer analyzer;
+    LogAnalyzer analyzer(AnalyzerSeams{.signer = MakeModuleSignerLookup()});
     const auto start = Clock::now();
     analyzer.SetLogPath(argv[1]);
     analyzer.SetFileComplete(true);

@@ -9,6 +9,7 @@
 #include "cli/log_reader.h"
 #include "engine/behavior_csv.h"
 #include "engine/log_analyzer.h"
+#include "tools/signer.h"
 
 int RunCsvCommand(const CliInput& input) {
     const CliArgs& args = input.args;
@@ -28,6 +29,7 @@ int RunCsvCommand(const CliInput& input) {
     }
     AnalyzerSeams seams;
     seams.drives = options.drives;
+    seams.signer = MakeModuleSignerLookup();
     LogAnalyzer analyzer(std::move(seams));
     std::string error;
     if (!AnalyseWholeLog(options.logPath, analyzer, error)) {

@@ -19,6 +19,7 @@
 #include "cli/output.h"
 #include "engine/behavior_csv.h"
 #include "engine/log_analyzer.h"
+#include "tools/signer.h"
 
 namespace {
 
@@ -233,6 +234,7 @@ int RunFollowCommand(const CliInput& input) {
     }
     AnalyzerSeams seams;
     seams.drives = options.drives;
+    seams.signer = MakeModuleSignerLookup();
     seams.files = files;
     seams.parseQuietHeldLine = false;
     LogAnalyzer analyzer(std::move(seams));

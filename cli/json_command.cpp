@@ -12,6 +12,7 @@
 #include "cli/output.h"
 #include "engine/behavior_search.h"
 #include "engine/log_analyzer.h"
+#include "tools/signer.h"
 
 namespace {
 
@@ -200,6 +201,7 @@ int RunJsonCommand(const CliInput& input) {
 
     AnalyzerSeams seams;
     seams.drives = drives;
+    seams.signer = MakeModuleSignerLookup();
     LogAnalyzer analyzer(std::move(seams));
     std::string error;
     if (!AnalyseWholeLog(logPath, analyzer, error)) {

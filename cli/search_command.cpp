@@ -11,6 +11,7 @@
 #include "cli/log_reader.h"
 #include "engine/behavior_search.h"
 #include "engine/log_analyzer.h"
+#include "tools/signer.h"
 
 namespace {
 
@@ -142,6 +143,7 @@ int RunSearchCommand(const CliInput& input) {
 
     AnalyzerSeams seams;
     seams.drives = drives;
+    seams.signer = MakeModuleSignerLookup();
     LogAnalyzer analyzer(std::move(seams));
     std::string error;
     if (!AnalyseWholeLog(logPath, analyzer, error)) {

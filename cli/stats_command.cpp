@@ -11,6 +11,7 @@
 #include "cli/output.h"
 #include "engine/behavior_tag.h"
 #include "engine/log_analyzer.h"
+#include "tools/signer.h"
 
 int RunStatsCommand(const CliInput& input) {
     const CliArgs& args = input.args;
@@ -28,7 +29,7 @@ int RunStatsCommand(const CliInput& input) {
         return kExitUsage;
     }
     const std::string& logPath = args[0];
-    LogAnalyzer analyzer;
+    LogAnalyzer analyzer(AnalyzerSeams{.signer = MakeModuleSignerLookup()});
     std::string error;
     if (!AnalyseWholeLog(logPath, analyzer, error)) {
         PrintError(PathArgumentAsUtf8(logPath) + ": " + error);

@@ -86,7 +86,9 @@ bool LogAnalyzer::ParseLoadLine(const std::string_view* fields, bool isModule) {
             signer = sub[6];
         } else {
             // A failed lookup leaves the name empty: a signer other than the system's.
-            seams_.signer->GetSystemPathSignerName(path, name);
+            if (seams_.signer) {
+                seams_.signer->GetSystemPathSignerName(path, name);
+            }
             signer = name;
         }
         if (EqualsNoCaseMultibyte(signer, kSystemSigner)) {

@@ -23,10 +23,6 @@ LogAnalyzer::LogAnalyzer(AnalyzerSeams seams)
     : seams_(WithPlatformDrives(std::move(seams))),
       drives_(seams_.drives, seams_.clock),
       scratch_(std::make_unique<ParseScratch>()) {
-    if (!seams_.signer) {
-        seams_.signer =
-            MakeCachedSignerLookup(MakePlatformSignerLookup(), 16384, 1000, seams_.clock);
-    }
     if (!seams_.files) {
         seams_.files = MakePlatformLogFileSource();
     }

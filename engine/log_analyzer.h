@@ -19,8 +19,8 @@
 #include "engine/log_file.h"
 #include "engine/manual_reset_event.h"
 #include "engine/process_record.h"
+#include "engine/signer_seam.h"
 #include "engine/text_arena.h"
-#include "tools/signer.h"
 
 struct BehaviorTag;
 
@@ -34,7 +34,8 @@ inline constexpr std::chrono::milliseconds kHeldLineQuietTime{1000};
 // What the engine asks of the platform; a null member means the platform's own.
 struct AnalyzerSeams {
     std::shared_ptr<DriveDeviceSource> drives = nullptr;
-    // Who signed a loaded module; the platform's own is cached by path, size and write time.
+    // Who signed a loaded module (the programs plug in the tools' cached lookup); null: nobody is
+    // asked, and every module counts as signed by someone other than the system.
     std::shared_ptr<SignerLookup> signer = nullptr;
     std::shared_ptr<LogFileSource> files = nullptr;
     // The pause after every wake, which keeps passes at least this far apart.

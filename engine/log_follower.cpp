@@ -16,6 +16,11 @@ uint64_t NowMilliseconds() {
                                      .count());
 }
 
+// The held line's quiet time is timed by the clock seam, so that tests need not wait for it.
+std::chrono::steady_clock::time_point SeamNow(const AnalyzerSeams& seams) {
+    return seams.clock ? seams.clock() : std::chrono::steady_clock::now();
+}
+
 }  // namespace
 
 void LogAnalyzer::SetLogPath(const std::string& path) {
@@ -57,8 +62,8 @@ std::optional<std::chrono::milliseconds> LogAnalyzer::HeldLineWait() {
     if (!heldLine_.held) {
         return std::nullopt;
     }
-    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - heldLine_.since);
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(SeamNow(seams_) - heldLine_.since);
     return std::max(std::chrono::milliseconds(0), seams_.heldLineQuietTime - waited);
 }
 
@@ -204,9 +209,8 @@ void LogAnalyzer::RunPass() {
         // Nothing new since a pass held the last line back. Once the file has stayed so for a
         // while, its writer has evidently finished the line without CR LF: parse it as it stands,
         // provisionally unless the file is known to be complete.
-        const bool quiet =
-            complete || (seams_.parseQuietHeldLine &&
-                         std::chrono::steady_clock::now() - held.since >= seams_.heldLineQuietTime);
+        const bool quiet = complete || (seams_.parseQuietHeldLine &&
+                                        SeamNow(seams_) - held.since >= seams_.heldLineQuietTime);
         if (quiet && start < seams_.readCap) {
             ParseHeldLine(*file, start, size, generation, takeHeldText(), !complete);
         }
@@ -374,7 +378,7 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, u
                 heldLine_.held = true;
                 heldLine_.offset = offset - pending.size();
                 heldLine_.fileSize = std::max(size, offset);
-                heldLine_.since = std::chrono::steady_clock::now();
+                heldLine_.since = SeamNow(seams_);
                 if (before.held && before.offset == heldLine_.offset &&
                     before.fileSize == heldLine_.fileSize) {
                     heldLine_.since = before.since;

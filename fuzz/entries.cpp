@@ -13,6 +13,7 @@
 #include "engine/log_analyzer.h"
 #include "tests/engine/store_dump.h"
 #include "tools/feature_code.h"
+#include "tools/signer.h"
 #ifndef _WIN32
 #include "tools/signer_openssl.h"
 #endif
@@ -21,7 +22,7 @@ namespace {
 
 // Answers without opening any file: the fuzzed paths name nothing real, and the answer depends
 // only on the path so that two parses of the same lines agree.
-class FakeSigner final : public SignerLookup {
+class FakeSigner final : public FileSignerLookup {
   public:
     int GetFileSignerName(const wchar_t* path, char* name) override {
         const std::size_t length = std::wcslen(path);

@@ -27,16 +27,16 @@ void StoreSignerName(std::string_view text, char* name) {
 
 namespace {
 
-class PlatformSignerLookup final : public SignerLookup {
+class PlatformSignerLookup final : public FileSignerLookup {
   public:
     int GetFileSignerName(const wchar_t* path, char* name) override {
         return ::GetFileSignerName(path, name);
     }
 };
 
-class CachedSignerLookup final : public SignerLookup {
+class CachedSignerLookup final : public FileSignerLookup {
   public:
-    CachedSignerLookup(std::shared_ptr<SignerLookup> inner, std::size_t capacity,
+    CachedSignerLookup(std::shared_ptr<FileSignerLookup> inner, std::size_t capacity,
                        uint32_t missingRecheckMs, SignerClock clock, FileStampReader readStamp)
         : inner_(std::move(inner)),
           capacity_(capacity),
@@ -148,7 +148,7 @@ class CachedSignerLookup final : public SignerLookup {
         return result;
     }
 
-    std::shared_ptr<SignerLookup> inner_;
+    std::shared_ptr<FileSignerLookup> inner_;
     std::size_t capacity_;
     const Clock::duration missingRecheck_;
     SignerClock clock_;
@@ -160,25 +160,28 @@ class CachedSignerLookup final : public SignerLookup {
 
 }  // namespace
 
-std::shared_ptr<SignerLookup> MakePlatformSignerLookup() {
+std::shared_ptr<FileSignerLookup> MakePlatformSignerLookup() {
     return std::make_shared<PlatformSignerLookup>();
 }
 
-std::shared_ptr<SignerLookup> MakeCachedSignerLookupWith(std::shared_ptr<SignerLookup> inner,
-                                                         std::size_t capacity,
-                                                         uint32_t missingRecheckMs,
-                                                         SignerClock clock,
-                                                         FileStampReader readStamp) {
+std::shared_ptr<FileSignerLookup> MakeCachedSignerLookupWith(
+    std::shared_ptr<FileSignerLookup> inner, std::size_t capacity, uint32_t missingRecheckMs,
+    SignerClock clock, FileStampReader readStamp) {
     return std::make_shared<CachedSignerLookup>(std::move(inner), capacity == 0 ? 1 : capacity,
                                                 missingRecheckMs, std::move(clock),
                                                 std::move(readStamp));
 }
 
-std::shared_ptr<SignerLookup> MakeCachedSignerLookup(std::shared_ptr<SignerLookup> inner,
-                                                     std::size_t capacity,
-                                                     uint32_t missingRecheckMs, SignerClock clock) {
+std::shared_ptr<FileSignerLookup> MakeCachedSignerLookup(std::shared_ptr<FileSignerLookup> inner,
+                                                         std::size_t capacity,
+                                                         uint32_t missingRecheckMs,
+                                                         SignerClock clock) {
     return MakeCachedSignerLookupWith(std::move(inner), capacity, missingRecheckMs,
                                       std::move(clock), nullptr);
+}
+
+std::shared_ptr<FileSignerLookup> MakeModuleSignerLookup() {
+    return MakeCachedSignerLookup(MakePlatformSignerLookup());
 }
 
 std::size_t DecodeUtf8(const unsigned char* bytes, std::size_t length, std::u32string& text) {

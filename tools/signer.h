@@ -11,8 +11,7 @@
 #include <string_view>
 #include <thread>
 
-// The caller's result buffer: at most 259 bytes of name and a NUL.
-inline constexpr std::size_t kSignerNameSize = 260;
+#include "engine/signer_seam.h"
 
 // Reads signer record 0 of the file's embedded PKCS#7 signature and finds that signer's
 // certificate, by issuer and serial number, among the certificates the signature carries.
@@ -27,21 +26,21 @@ int GetFileSignerName(const wchar_t* path, char* name);
 // wide form the lookup takes. Off Windows the bytes are read as code page 936.
 std::wstring WidenSystemPath(std::string_view path);
 
-// The lookup as the parser reaches it, so that tests can stand in for it and a cache can wrap it.
-class SignerLookup {
+// The engine's signer seam for files named in wide form too, so that tests can stand in for the
+// platform's lookup and a cache can wrap it.
+class FileSignerLookup : public SignerLookup {
   public:
-    virtual ~SignerLookup() = default;
     // The contract of the free GetFileSignerName above.
     virtual int GetFileSignerName(const wchar_t* path, char* name) = 0;
     // The same for a path as the engine keeps it (WidenSystemPath's input). A cache answers a
     // path it knows without converting it.
-    virtual int GetSystemPathSignerName(std::string_view path, char* name) {
+    int GetSystemPathSignerName(std::string_view path, char* name) override {
         return GetFileSignerName(WidenSystemPath(path).c_str(), name);
     }
 };
 
 // The free function above, uncached.
-std::shared_ptr<SignerLookup> MakePlatformSignerLookup();
+std::shared_ptr<FileSignerLookup> MakePlatformSignerLookup();
 
 // Remembers each answer of `inner` by path together with the file's size and last-write time, and
 // asks `inner` again when either has changed. The answer differs from an uncached one only for a
@@ -53,10 +52,13 @@ std::shared_ptr<SignerLookup> MakePlatformSignerLookup();
 // only when the file system must be asked. `clock` (null: the steady clock) times the recheck.
 // Safe to call from several threads.
 using SignerClock = std::function<std::chrono::steady_clock::time_point()>;
-std::shared_ptr<SignerLookup> MakeCachedSignerLookup(std::shared_ptr<SignerLookup> inner,
-                                                     std::size_t capacity = 16384,
-                                                     uint32_t missingRecheckMs = 1000,
-                                                     SignerClock clock = nullptr);
+std::shared_ptr<FileSignerLookup> MakeCachedSignerLookup(std::shared_ptr<FileSignerLookup> inner,
+                                                         std::size_t capacity = 16384,
+                                                         uint32_t missingRecheckMs = 1000,
+                                                         SignerClock clock = nullptr);
+
+// What the programs plug into the analyzer: the platform's lookup, cached as above.
+std::shared_ptr<FileSignerLookup> MakeModuleSignerLookup();
 
 // A path as main() received it (the system code page on Windows, the locale's UTF-8 elsewhere) in
 // the wide form the lookup takes.

@@ -25,9 +25,9 @@ bool ReadFileStamp(const wchar_t* path, FileStamp& stamp);
 // MakeCachedSignerLookup with the file system's stamps read through `readStamp` (null:
 // ReadFileStamp), so that tests can count how often the file system is asked.
 using FileStampReader = std::function<bool(const wchar_t*, FileStamp&)>;
-class SignerLookup;
-std::shared_ptr<SignerLookup> MakeCachedSignerLookupWith(
-    std::shared_ptr<SignerLookup> inner, std::size_t capacity, std::uint32_t missingRecheckMs,
+class FileSignerLookup;
+std::shared_ptr<FileSignerLookup> MakeCachedSignerLookupWith(
+    std::shared_ptr<FileSignerLookup> inner, std::size_t capacity, std::uint32_t missingRecheckMs,
     std::function<std::chrono::steady_clock::time_point()> clock, FileStampReader readStamp);
 
 #ifndef _WIN32

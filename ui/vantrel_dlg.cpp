@@ -2,6 +2,7 @@
 #include "ui/vantrel_dlg.h"
 
 #include "res/resource.h"
+#include "tools/signer.h"
 #include "ui/folder_launch.h"
 #include "win/text.h"
 
@@ -65,11 +66,19 @@ int IconIndexOfType(const std::string& imagePath) {
     return info.iIcon;
 }
 
+// The window asks the platform who signed a loaded module unless a test stands in for it.
+AnalyzerSeams WithModuleSigner(AnalyzerSeams seams) {
+    if (!seams.signer) {
+        seams.signer = MakeModuleSignerLookup();
+    }
+    return seams;
+}
+
 }  // namespace
 
 CVantrelDlg::CVantrelDlg(MainWindowSeams seams)
     : Dialog(IDD_VANTREL_DIALOG),
-      analyzer(std::move(seams.analyzer)),
+      analyzer(WithModuleSigner(std::move(seams.analyzer))),
       launch_(std::move(seams.launch)),
       icons_(seams.iconLookup ? std::move(seams.iconLookup)
                               : IconIndexCache::Lookup(IconIndexOfType)) {

@@ -53,7 +53,7 @@ struct ManualClock {
 // Answers every signer lookup with a third party's name, so that every module line is kept.
 class OtherSigner final : public SignerLookup {
   public:
-    int GetFileSignerName(const wchar_t*, char* name) override {
+    int GetSystemPathSignerName(std::string_view, char* name) override {
         std::strcpy(name, "Other");
         return 0;
     }

@@ -188,7 +188,12 @@ TEST(Follower, LinesAcrossChunksAndPassesAreParsedOnceWhole) {
 
 TEST(Follower, AnUnterminatedLastLineWaitsForItsWriter) {
     TempLog log("held.log");
-    LogAnalyzer analyzer(FastSeams());
+    std::atomic<std::chrono::steady_clock::rep> now{0};
+    AnalyzerSeams seams = FastSeams();
+    seams.clock = [&now] {
+        return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(now));
+    };
+    LogAnalyzer analyzer(std::move(seams));
     log.Append(ProLine(1, 0) + "[FILE_READ]|t|x|1|a|h\r\n[FILE_READ]|t|x|1|b|h\r\n[FILE_RE");
     analyzer.SetLogPath(log.path());
     Pass(analyzer);
@@ -207,7 +212,10 @@ TEST(Follower, AnUnterminatedLastLineWaitsForItsWriter) {
     analyzer.doneEvent.Reset();
     Pass(analyzer);
     EXPECT_EQ(BehaviorsOf(analyzer, 1), 3u);
-    std::this_thread::sleep_for(kHeldLineQuietTime);
+    now += std::chrono::steady_clock::duration(kHeldLineQuietTime - 1ms).count();
+    Pass(analyzer);
+    EXPECT_EQ(BehaviorsOf(analyzer, 1), 3u);
+    now += std::chrono::steady_clock::duration(1ms).count();
     Pass(analyzer);
     EXPECT_EQ(BehaviorsOf(analyzer, 1), 4u);
     EXPECT_TRUE(analyzer.doneEvent.IsSet());
@@ -533,7 +541,7 @@ namespace {
 
 class ThrowingSigner final : public SignerLookup {
   public:
-    int GetFileSignerName(const wchar_t*, char*) override { throw std::bad_alloc(); }
+    int GetSystemPathSignerName(std::string_view, char*) override { throw std::bad_alloc(); }
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/log_analyzer.h"
+#include "tools/signer.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ namespace {
 // was held at that moment (another thread cannot take it then).
 class FakeSigner final : public SignerLookup {
   public:
-    int GetFileSignerName(const wchar_t* path, char* name) override {
+    int GetSystemPathSignerName(std::string_view path, char* name) override {
         asked.emplace_back(path);
         if (lock != nullptr) {
             std::thread probe([this] {
@@ -29,7 +30,7 @@ class FakeSigner final : public SignerLookup {
             });
             probe.join();
         }
-        const auto it = names.find(path);
+        const auto it = names.find(std::string(path));
         if (it == names.end()) {
             return -1;
         }
@@ -37,8 +38,8 @@ class FakeSigner final : public SignerLookup {
         return 0;
     }
 
-    std::map<std::wstring, std::string> names;
-    std::vector<std::wstring> asked;
+    std::map<std::string, std::string> names;
+    std::vector<std::string> asked;
     std::recursive_mutex* lock = nullptr;
     bool askedUnderLock = false;
 };
@@ -134,7 +135,7 @@ TEST_F(LoadLinesTest, MalformedLinesAndUnknownProcessesAddNothingAndOpenNoFile) 
 }
 
 TEST_F(LoadLinesTest, ModulesSignedByMicrosoftWindowsAreLeftOut) {
-    const std::wstring path = L"C:\\模块\\a.dll";
+    const std::string path = "C:\\模块\\a.dll";
     const struct {
         const char* line;
         const char* signerName;  // what the file lookup says; null: it fails
@@ -171,7 +172,7 @@ TEST_F(LoadLinesTest, ModulesSignedByMicrosoftWindowsAreLeftOut) {
         EXPECT_EQ(Parse(c.line).size(), c.recorded ? 1u : 0u);
         ASSERT_EQ(signer->asked.size(), c.lookups);
         if (c.lookups > 0) {
-            // The converted path, in wide form.
+            // The converted path, as the log's bytes.
             EXPECT_TRUE(signer->asked[0] == path);
         }
     }
@@ -184,7 +185,7 @@ TEST(LoadLinesSignedFilesTest, ReadsTheSignerOfRealFiles) {
     namespace fs = std::filesystem;
     const fs::path previous = fs::current_path();
     fs::current_path(fs::path(VANTREL_SIGNED_FIXTURES));
-    LogAnalyzer analyzer(AnalyzerSeams{std::make_shared<DriveTable>(), nullptr});
+    LogAnalyzer analyzer(AnalyzerSeams{std::make_shared<DriveTable>(), MakeModuleSignerLookup()});
     analyzer.ParseLine("[PRO]|t0|x|0|7/700/C:\\p.exe/p.exe/1/2/3|system");
     const char* lines[] = {
         "[MOD]|t|x|7|ms.exe/1/2/3|h",              // left out

@@ -1,6 +1,7 @@
 // A log that its writer starts anew in the same file, and a last line held for a slow writer.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -137,12 +138,16 @@ TEST(LogRestart, AnotherFileEndsAPendingRestart) {
 TEST(LogRestart, AHeldLineCanWaitForeverForItsWriter) {
     TempLog log("slow.log");
     log.Write(ProLine(1) + "[FILE_READ]|t|x|1|half", false);
+    std::atomic<std::chrono::steady_clock::rep> now{0};
     AnalyzerSeams seams = FastSeams();
     seams.parseQuietHeldLine = false;
+    seams.clock = [&now] {
+        return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(now));
+    };
     LogAnalyzer analyzer(std::move(seams));
     analyzer.SetLogPath(log.path());
     Pass(analyzer);
-    std::this_thread::sleep_for(kHeldLineQuietTime + 100ms);
+    now += std::chrono::steady_clock::duration(kHeldLineQuietTime + 100ms).count();
     Pass(analyzer);
     Pass(analyzer);
     EXPECT_EQ(DumpStore(analyzer), OneShotDump(ProLine(1)));

@@ -22,6 +22,7 @@
 #include "engine/text.h"
 #include "fuzz/entries.h"
 #include "tests/engine/store_dump.h"
+#include "tools/signer.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -73,7 +74,7 @@ class WatchedFiles final : public LogFileSource {
 };
 
 // Answers from the path alone: the generated module paths name no real file.
-class PathSigner final : public SignerLookup {
+class PathSigner final : public FileSignerLookup {
   public:
     int GetFileSignerName(const wchar_t* path, char* name) override {
         if (std::wcslen(path) % 2 == 0) {

@@ -207,7 +207,7 @@ TEST(SignerOpenSslTest, DamagedBytesNeverBreakTheReader) {
 namespace {
 
 // Answers from a script and counts how often it was asked.
-class CountingLookup final : public SignerLookup {
+class CountingLookup final : public FileSignerLookup {
   public:
     int GetFileSignerName(const wchar_t*, char* name) override {
         ++calls;
@@ -253,7 +253,10 @@ class SignerCacheTest : public ::testing::Test {
     fs::path dir;
     fs::path file;
     std::shared_ptr<CountingLookup> inner = std::make_shared<CountingLookup>();
-    std::shared_ptr<SignerLookup> cache = MakeCachedSignerLookup(inner, 16384, kMissingRecheckMs);
+    // The cache's clock, moved by hand.
+    std::chrono::steady_clock::time_point now{};
+    std::shared_ptr<FileSignerLookup> cache =
+        MakeCachedSignerLookup(inner, 16384, kMissingRecheckMs, [this] { return now; });
 };
 
 }  // namespace
@@ -298,8 +301,12 @@ TEST_F(SignerCacheTest, RemembersFailuresAndMissingFilesForAWhile) {
     EXPECT_EQ(result, -1);
     EXPECT_EQ(inner->calls, 1);
 
-    // Once the recheck time has passed, the file that appeared is read.
-    std::this_thread::sleep_for(std::chrono::milliseconds(kMissingRecheckMs + 50));
+    // Not before the recheck time has passed...
+    now += std::chrono::milliseconds(kMissingRecheckMs - 1);
+    EXPECT_EQ(Ask(result), "<untouched>");
+    EXPECT_EQ(inner->calls, 1);
+    // ...and then the file that appeared is read.
+    now += std::chrono::milliseconds(1);
     EXPECT_EQ(Ask(result), "First");
     EXPECT_EQ(result, 0);
     EXPECT_EQ(inner->calls, 2);
