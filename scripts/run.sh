@@ -19,7 +19,7 @@ else
     . scripts/wine-session.sh build/mingw
     mkdir -p build/screenshots
     shot=build/screenshots/vantrel-sample.bmp
-    vantrel_wine build/mingw/ui/vantrel-demo.exe samples/sample.log "$shot" \
+    vantrel_wine build/mingw/scripts/demo/vantrel-demo.exe samples/sample.log "$shot" \
         --drive 'C:=\Device\HarddiskVolume2' >/dev/null
     convert "$shot" "${shot%.bmp}.png"
     echo "Vantrel with samples/sample.log: $(pwd)/${shot%.bmp}.png"

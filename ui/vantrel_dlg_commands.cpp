@@ -4,7 +4,7 @@
 
 #include "engine/text.h"
 #include "res/resource.h"
-#include "tools/dlg_hash_tool.h"
+#include "ui/dlg_hash_tool.h"
 #include "ui/clipboard.h"
 #include "ui/folder_launch.h"
 #include "win/text.h"

@@ -1,4 +1,4 @@
-#include "tools/dlg_find_process.h"
+#include "ui/dlg_find_process.h"
 
 #include "res/resource.h"
 

@@ -1,6 +1,6 @@
 // The process search: on a list model whose view can scroll only so far, and on a real owner-data
 // list view in a real window.
-#include "tools/find_process.h"
+#include "ui/find_process.h"
 #include "engine/text.h"
 #include "tests/win/gui_support.h"
 

@@ -1,9 +1,9 @@
 // The find dialog run for real under Wine: typed into, its direction chosen, OK pressed with the
 // button or with Enter, its message box found and closed, Cancel and Esc.
 #include "res/resource.h"
-#include "tests/tools_ui/dialog_script.h"
+#include "tests/ui_dialogs/dialog_script.h"
 #include "tests/win/gui_support.h"
-#include "tools/dlg_find_process.h"
+#include "ui/dlg_find_process.h"
 
 #include <windows.h>
 

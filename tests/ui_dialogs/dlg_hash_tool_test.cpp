@@ -1,9 +1,9 @@
 // The feature-code window under Wine, with files dropped on it as the shell drops them: a drop
 // block of 8-bit names sent as WM_DROPFILES.
 #include "res/resource.h"
-#include "tests/tools_ui/dialog_script.h"
+#include "tests/ui_dialogs/dialog_script.h"
 #include "tests/win/gui_support.h"
-#include "tools/dlg_hash_tool.h"
+#include "ui/dlg_hash_tool.h"
 #include "tools/md5.h"
 
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "tools/dlg_hash_tool.h"
+#include "ui/dlg_hash_tool.h"
 
 #include "res/resource.h"
 #include "tools/feature_code.h"

@@ -1,4 +1,4 @@
-#include "tools/find_process.h"
+#include "ui/find_process.h"
 
 #include "engine/text.h"
 

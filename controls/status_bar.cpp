@@ -1,4 +1,4 @@
-#include "ui/status_bar.h"
+#include "controls/status_bar.h"
 
 #include "win/text.h"
 

@@ -1,4 +1,4 @@
-#include "tests/tools_ui/dialog_script.h"
+#include "tests/ui_dialogs/dialog_script.h"
 
 #include "tests/win/gui_support.h"
 
