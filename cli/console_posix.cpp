@@ -1,10 +1,10 @@
-#include <errno.h>
 #include <iconv.h>
 
 #include <string>
 #include <vector>
 
 #include "cli/console.h"
+#include "tools/iconv_convert.h"
 
 namespace {
 
@@ -28,23 +28,7 @@ class Converter {
             out.append(bytes);
             return;
         }
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        char* in = const_cast<char*>(bytes.data());
-        std::size_t inLeft = bytes.size();
-        char buffer[4096];
-        while (inLeft > 0) {
-            char* outPtr = buffer;
-            std::size_t outLeft = sizeof(buffer);
-            const std::size_t rc = iconv(cd_, &in, &inLeft, &outPtr, &outLeft);
-            out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-            if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
-                // EILSEQ or a character cut off at the end: replace one byte and go on.
-                out.append(kReplacement);
-                ++in;
-                --inLeft;
-                iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-            }
-        }
+        IconvAppend(cd_, bytes, out, kReplacement);
     }
 
   private:
@@ -79,20 +63,8 @@ bool Utf8ToGbk(std::string_view text, std::string& gbk) {
         return false;
     }
     std::string out;
-    char* in = const_cast<char*>(text.data());
-    std::size_t inLeft = text.size();
-    bool ok = true;
-    while (inLeft > 0) {
-        char buffer[4096];
-        char* outPtr = buffer;
-        std::size_t outLeft = sizeof(buffer);
-        const std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-        if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
-            ok = false;  // invalid or cut-off UTF-8, or a character CP936 cannot write
-            break;
-        }
-    }
+    // Fails on invalid or cut-off UTF-8, or a character CP936 cannot write.
+    const bool ok = IconvAppend(cd, text, out, std::string_view());
     iconv_close(cd);
     if (ok) {
         gbk = std::move(out);

@@ -68,35 +68,6 @@ class EventPrinter {
         AppendJsonString(scratch_, out);
     }
 
-    // The texts of a process, in the order `json` writes them.
-    template <typename Visit>
-    static void ForEachText(const ProcessRecord& p, Visit&& visit) {
-        const std::pair<const char*, std::string_view> texts[] = {
-            {"name", p.name},
-            {"imagePath", p.imagePath},
-            {"commandLine", p.commandLine},
-            {"md5", p.md5},
-            {"fileSize", p.fileSize},
-            {"fileTimestamp", p.fileTimestamp},
-            {"featureCode", p.featureCode},
-            {"signSerial1", p.signSerial1},
-            {"signCompany1", p.signCompany1},
-            {"signSerial2", p.signSerial2},
-            {"signCompany2", p.signCompany2},
-            {"sign1CheckA", p.sign1CheckA},
-            {"sign1CheckB", p.sign1CheckB},
-            {"peSign1Check", p.peSign1Check},
-            {"sign2CheckA", p.sign2CheckA},
-            {"sign2CheckB", p.sign2CheckB},
-            {"peSign2Check", p.peSign2Check},
-            {"startTime", p.startTime},
-            {"handling", p.handling},
-        };
-        for (const auto& [key, value] : texts) {
-            visit(key, value);
-        }
-    }
-
     // What an event of the process shows, as stored bytes: compared every pass, so it is cheap
     // to make, and the event is only written out when it differs.
     static void AppendImage(const ProcessRecord& p, const ProcessRecord* parent, std::string& out) {
@@ -104,7 +75,7 @@ class EventPrinter {
              {p.id, p.pid, p.ppid, p.state, parent ? parent->id : 0, parent ? 1u : 0u}) {
             out.append(reinterpret_cast<const char*>(&number), sizeof(number));
         }
-        ForEachText(p, [&](const char*, std::string_view value) {
+        ForEachProcessText(p, [&](const char*, std::string_view value) {
             out.append(value);
             out.push_back('\0');
         });
@@ -115,7 +86,7 @@ class EventPrinter {
                              std::string& out) {
         out.append("\"id\":" + std::to_string(p.id) + ",\"pid\":" + std::to_string(p.pid) +
                    ",\"ppid\":" + std::to_string(p.ppid) + ",\"state\":" + std::to_string(p.state));
-        ForEachText(p, [&](const char* key, std::string_view value) {
+        ForEachProcessText(p, [&](const char* key, std::string_view value) {
             out.append(",\"").append(key).append("\":");
             AppendText(value, out);
         });

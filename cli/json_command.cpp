@@ -21,32 +21,11 @@ void WriteProcessFields(JsonWriter& w, const ProcessRecord& p) {
     w.Key("pid"), w.Number(p.pid), w.Raw(",");
     w.Key("ppid"), w.Number(p.ppid), w.Raw(",");
     w.Key("state"), w.Number(p.state);
-    const std::pair<const char*, std::string_view> texts[] = {
-        {"name", p.name},
-        {"imagePath", p.imagePath},
-        {"commandLine", p.commandLine},
-        {"md5", p.md5},
-        {"fileSize", p.fileSize},
-        {"fileTimestamp", p.fileTimestamp},
-        {"featureCode", p.featureCode},
-        {"signSerial1", p.signSerial1},
-        {"signCompany1", p.signCompany1},
-        {"signSerial2", p.signSerial2},
-        {"signCompany2", p.signCompany2},
-        {"sign1CheckA", p.sign1CheckA},
-        {"sign1CheckB", p.sign1CheckB},
-        {"peSign1Check", p.peSign1Check},
-        {"sign2CheckA", p.sign2CheckA},
-        {"sign2CheckB", p.sign2CheckB},
-        {"peSign2Check", p.peSign2Check},
-        {"startTime", p.startTime},
-        {"handling", p.handling},
-    };
-    for (const auto& [key, value] : texts) {
+    ForEachProcessText(p, [&w](const char* key, std::string_view value) {
         w.Raw(",");
         w.Key(key);
         w.GbkString(value);
-    }
+    });
     w.Raw(",");
     w.Key("behaviors");
     w.Raw("[");

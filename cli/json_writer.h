@@ -9,6 +9,7 @@
 
 #include "cli/console.h"
 #include "cli/output.h"
+#include "engine/process_record.h"
 
 // Appends `text` (UTF-8) as a JSON string: quoted, with quotes, backslashes and control characters
 // escaped.
@@ -89,3 +90,16 @@ class JsonWriter {
     std::string out_;
     std::string scratch_;
 };
+
+// The texts of a process with their keys, in the order `json` writes them (and `follow` too).
+template <typename Visit>
+void ForEachProcessText(const ProcessRecord& p, Visit&& visit) {
+    visit("name", std::string_view(p.name));
+    visit("imagePath", std::string_view(p.imagePath));
+    visit("commandLine", std::string_view(p.commandLine));
+    for (const ProcessAttribute& attribute : kProcessAttributes) {
+        visit(attribute.name, std::string_view(p.*attribute.field));
+    }
+    visit("startTime", std::string_view(p.startTime));
+    visit("handling", std::string_view(p.handling));
+}

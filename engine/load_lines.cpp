@@ -1,6 +1,7 @@
 // [MOD] and [SYS] lines: module and driver loads. Module loads of files signed by "Microsoft
 // Windows" are left out, so that what a process brought along stands out from the system's own
 // modules.
+#include "engine/line_text.h"
 #include "engine/log_analyzer.h"
 #include "engine/parse_scratch.h"
 #include "engine/text.h"
@@ -9,15 +10,6 @@ namespace {
 
 constexpr std::size_t kMostLoadSubFields = 15;
 constexpr std::string_view kSystemSigner = "Microsoft Windows";
-
-bool IsSet(std::string_view flag) {
-    return flag == "1";
-}
-
-template <typename... Pieces>
-void Append(std::string& text, const Pieces&... pieces) {
-    (text.append(pieces), ...);
-}
 
 // The information text of a load; `sub` holds `count` sub-fields (4, 9 or 15) and `path` is S0
 // converted.

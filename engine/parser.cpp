@@ -3,13 +3,13 @@
 #include <cstring>
 
 #include "engine/behavior_tag.h"
+#include "engine/line_text.h"
 #include "engine/log_analyzer.h"
 #include "engine/parse_scratch.h"
 #include "engine/text.h"
 
 namespace {
 
-constexpr std::size_t kLineFields = 6;
 constexpr std::size_t kMinProcessSubFields = 7;
 
 // The fields of a [PRO] line, as views into the line.
@@ -21,15 +21,10 @@ struct ProcessLine {
     std::string_view pid;
     std::string commandLine;
     std::string imagePath;  // converted to drive-letter form
-    // The file and signature attributes, in the order the line carries them.
-    std::string_view fileSize, fileTimestamp, md5, featureCode, signSerial1, signCompany1,
-        signSerial2, signCompany2, sign1CheckA, sign1CheckB, peSign1Check, sign2CheckA, sign2CheckB,
-        peSign2Check;
+    // The file and signature attributes, in the order the line carries them (kProcessAttributes'
+    // linePosition); those a short layout lacks are empty.
+    std::string_view attributes[kProcessAttributeCount];
 };
-
-bool IsSet(std::string_view flag) {
-    return flag == "1";
-}
 
 std::string_view NameOf(std::string_view path) {
     const std::size_t slash = path.rfind('\\');
@@ -44,49 +39,34 @@ void FillIn(ProcessRecord& record, const ProcessLine& line, const ProcessRecord*
     CopyToBuffer(record.name, sizeof(record.name), NameOf(line.imagePath));
     CopyToBuffer(record.imagePath, sizeof(record.imagePath), line.imagePath);
     record.commandLine = line.commandLine;
-    record.md5 = line.md5;
-    record.fileSize = line.fileSize;
-    record.fileTimestamp = line.fileTimestamp;
-    record.featureCode = line.featureCode;
-    record.signCompany2 = line.signCompany2;
-    record.signSerial2 = line.signSerial2;
-    record.signCompany1 = line.signCompany1;
-    record.signSerial1 = line.signSerial1;
-    record.peSign2Check = line.peSign2Check;
-    record.sign2CheckB = line.sign2CheckB;
-    record.sign2CheckA = line.sign2CheckA;
-    record.peSign1Check = line.peSign1Check;
-    record.sign1CheckB = line.sign1CheckB;
-    record.sign1CheckA = line.sign1CheckA;
+    for (const ProcessAttribute& attribute : kProcessAttributes) {
+        record.*attribute.field = line.attributes[attribute.linePosition];
+    }
     record.startTime = line.time;
     record.handling = line.handling;
 }
 
-template <typename... Pieces>
-void Append(std::string& text, const Pieces&... pieces) {
-    (text.append(pieces), ...);
-}
-
-// The creation behaviour's short text, shown in the list.
-std::string ShortCreationText(const ProcessLine& p) {
+// The creation behaviour's short text, shown in the list: the line's own texts and the attributes
+// as filled into `f`.
+std::string ShortCreationText(const ProcessLine& line, const ProcessFields& f) {
     std::string text;
-    Append(text, "路径：", p.imagePath, "  ", "PID：", p.pid, "  ", "特征码：", p.featureCode, "  ",
-           "MD5：", p.md5, "  ", "大小：", p.fileSize, "  ");
-    if (!p.signSerial1.empty() && !p.signCompany1.empty()) {
-        Append(text, "签名公司名：", p.signCompany1, "  ");
-        if (IsSet(p.sign1CheckA) && IsSet(p.sign1CheckB)) {
+    Append(text, "路径：", line.imagePath, "  ", "PID：", line.pid, "  ", "特征码：", f.featureCode,
+           "  ", "MD5：", f.md5, "  ", "大小：", f.fileSize, "  ");
+    if (!f.signSerial1.empty() && !f.signCompany1.empty()) {
+        Append(text, "签名公司名：", f.signCompany1, "  ");
+        if (IsSet(f.sign1CheckA) && IsSet(f.sign1CheckB)) {
             text += "签名通过  ";
         }
-        if (IsSet(p.peSign1Check)) {
+        if (IsSet(f.peSign1Check)) {
             text += "PE通过  ";
         }
     }
-    if (!p.signSerial2.empty() && !p.signCompany2.empty()) {
-        Append(text, "签名公司名2：", p.signCompany2, "  ");
-        if (IsSet(p.sign2CheckA) && IsSet(p.sign2CheckB)) {
+    if (!f.signSerial2.empty() && !f.signCompany2.empty()) {
+        Append(text, "签名公司名2：", f.signCompany2, "  ");
+        if (IsSet(f.sign2CheckA) && IsSet(f.sign2CheckB)) {
             text += "签名通过  ";
         }
-        if (IsSet(p.peSign2Check)) {
+        if (IsSet(f.peSign2Check)) {
             text += "PE通过  ";
         }
     }
@@ -94,29 +74,30 @@ std::string ShortCreationText(const ProcessLine& p) {
 }
 
 // The creation behaviour's long text, copied to the clipboard.
-std::string LongCreationText(const ProcessLine& p) {
+std::string LongCreationText(const ProcessLine& line, const ProcessFields& f) {
     std::string text;
-    Append(text, "路径：", p.imagePath, "  ", "PID：", p.pid, "  ", "特征码：", p.featureCode, "  ",
-           "MD5：", p.md5, "  ", "大小：", p.fileSize, "  ", "时间戳：", p.fileTimestamp, "  ");
-    if (!p.signSerial1.empty() && !p.signCompany1.empty()) {
-        Append(text, "签名序列号：", p.signSerial1, "  ", "签名公司名：", p.signCompany1, "  ");
-        if (IsSet(p.sign1CheckA) && IsSet(p.sign1CheckB)) {
+    Append(text, "路径：", line.imagePath, "  ", "PID：", line.pid, "  ", "特征码：", f.featureCode,
+           "  ", "MD5：", f.md5, "  ", "大小：", f.fileSize, "  ", "时间戳：", f.fileTimestamp,
+           "  ");
+    if (!f.signSerial1.empty() && !f.signCompany1.empty()) {
+        Append(text, "签名序列号：", f.signSerial1, "  ", "签名公司名：", f.signCompany1, "  ");
+        if (IsSet(f.sign1CheckA) && IsSet(f.sign1CheckB)) {
             text += "签名1校验通过  ";
         }
-        if (IsSet(p.peSign1Check)) {
+        if (IsSet(f.peSign1Check)) {
             text += "PE签名1校验通过  ";
         }
     }
-    if (!p.signSerial2.empty() && !p.signCompany2.empty()) {
-        Append(text, "签名序列号2：", p.signSerial2, "  ", "签名公司名2：", p.signCompany2, "  ");
-        if (IsSet(p.sign2CheckA) && IsSet(p.sign2CheckB)) {
+    if (!f.signSerial2.empty() && !f.signCompany2.empty()) {
+        Append(text, "签名序列号2：", f.signSerial2, "  ", "签名公司名2：", f.signCompany2, "  ");
+        if (IsSet(f.sign2CheckA) && IsSet(f.sign2CheckB)) {
             text += "签名2校验通过  ";
         }
-        if (IsSet(p.peSign2Check)) {
+        if (IsSet(f.peSign2Check)) {
             text += "PE签名2校验通过  ";
         }
     }
-    Append(text, "命令行：", p.commandLine);
+    Append(text, "命令行：", line.commandLine);
     return text;
 }
 
@@ -275,7 +256,7 @@ bool LogAnalyzer::ParseProcessCreate(std::string_view line) {
         sub = descriptor.substr(0, slash);
         descriptor.remove_prefix(slash + 1);
     }
-    std::string_view back[14];
+    std::string_view back[kProcessAttributeCount];
     for (std::size_t i = attributeCount; i-- > 0;) {
         const std::size_t slash = descriptor.rfind('/');
         back[i] = descriptor.substr(slash + 1);
@@ -289,13 +270,7 @@ bool LogAnalyzer::ParseProcessCreate(std::string_view line) {
     p.id = front[0];
     p.pid = front[1];
     p.commandLine = descriptor;
-    std::string_view* const attributes[] = {
-        &p.fileSize,     &p.fileTimestamp, &p.md5,          &p.featureCode, &p.signSerial1,
-        &p.signCompany1, &p.signSerial2,   &p.signCompany2, &p.sign1CheckA, &p.sign1CheckB,
-        &p.peSign1Check, &p.sign2CheckA,   &p.sign2CheckB,  &p.peSign2Check};
-    for (std::size_t i = 0; i < attributeCount; ++i) {
-        *attributes[i] = back[i];
-    }
+    std::copy(back, back + attributeCount, p.attributes);
     p.imagePath = front[2];
     drives_.Convert(p.imagePath);
 
@@ -315,8 +290,8 @@ bool LogAnalyzer::ParseProcessCreate(std::string_view line) {
         InsertProcess(std::move(record), nullptr, nullptr);
         return true;
     }
-    const std::string shortText = ShortCreationText(p);
-    const std::string longText = LongCreationText(p);
+    const std::string shortText = ShortCreationText(p, *record);
+    const std::string longText = LongCreationText(p, *record);
     const BehaviorText creation{p.time, "创建进程", shortText, longText, p.handling};
     UseSpareChunk();
     InsertProcess(std::move(record), creator, &creation);

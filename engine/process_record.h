@@ -139,6 +139,32 @@ struct ProcessFields {
     std::string handling;
 };
 
+// The file and signature attributes of a process, the one list of them: in the order the CLI writes
+// them, each with its name (the CLI's key), the field that holds it and its place among the
+// attributes a [PRO] line carries.
+struct ProcessAttribute {
+    const char* name;
+    std::string ProcessFields::*field;
+    std::size_t linePosition;
+};
+inline constexpr std::size_t kProcessAttributeCount = 14;
+inline constexpr ProcessAttribute kProcessAttributes[kProcessAttributeCount] = {
+    {"md5", &ProcessFields::md5, 2},
+    {"fileSize", &ProcessFields::fileSize, 0},
+    {"fileTimestamp", &ProcessFields::fileTimestamp, 1},
+    {"featureCode", &ProcessFields::featureCode, 3},
+    {"signSerial1", &ProcessFields::signSerial1, 4},
+    {"signCompany1", &ProcessFields::signCompany1, 5},
+    {"signSerial2", &ProcessFields::signSerial2, 6},
+    {"signCompany2", &ProcessFields::signCompany2, 7},
+    {"sign1CheckA", &ProcessFields::sign1CheckA, 8},
+    {"sign1CheckB", &ProcessFields::sign1CheckB, 9},
+    {"peSign1Check", &ProcessFields::peSign1Check, 10},
+    {"sign2CheckA", &ProcessFields::sign2CheckA, 11},
+    {"sign2CheckB", &ProcessFields::sign2CheckB, 12},
+    {"peSign2Check", &ProcessFields::peSign2Check, 13},
+};
+
 struct ProcessRecord : ProcessFields {
     ProcessRecord* parent = nullptr;       // null for a root
     std::vector<ProcessRecord*> children;  // in the order their [PRO] lines arrived

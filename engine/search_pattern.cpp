@@ -42,11 +42,11 @@ SearchPattern::SearchPattern(std::string bytes, bool matchCase)
     int best = 1000;
     for (std::size_t i = 0; i < bytes_.size(); ++i) {
         const auto c = static_cast<unsigned char>(bytes_[i]);
-        const bool pair = IsGbkLeadByte(c) && i + 1 < bytes_.size();
+        const std::size_t length = GbkCharLength(bytes_, i);
+        const bool pair = length == 2;
         if (IsGbkLeadByte(c) && !pair) {
             endsWithLoneLead_ = true;
         }
-        const std::size_t length = pair ? 2 : 1;
         if (!pair && !matchCase_ && IsAsciiLetter(c)) {
             folds_[i] = true;
         }
@@ -121,7 +121,7 @@ bool SearchPattern::FoundIn(std::string_view text) const {
          at = NextAnchor(at + 1, last)) {
         const auto start = static_cast<std::size_t>(at - bytes) - anchor_;
         while (boundary < start) {
-            boundary += (IsGbkLeadByte(bytes[boundary]) && boundary + 1 < size) ? 2 : 1;
+            boundary += GbkCharLength(text, boundary);
         }
         if (boundary == start && MatchesAt(bytes, size, start)) {
             return true;

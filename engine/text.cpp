@@ -54,8 +54,7 @@ std::size_t GbkPrefixLength(std::string_view text, std::size_t maxBytes) {
     }
     std::size_t pos = 0;
     while (pos < maxBytes) {
-        const std::size_t step =
-            (IsGbkLeadByte(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size()) ? 2 : 1;
+        const std::size_t step = GbkCharLength(text, pos);
         if (pos + step > maxBytes) {
             break;
         }
@@ -81,16 +80,12 @@ bool EqualsNoCaseMultibyte(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
     }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto c = static_cast<unsigned char>(a[i]);
-        if (IsGbkLeadByte(c) && i + 1 < a.size()) {
+    for (std::size_t i = 0; i < a.size(); i += GbkCharLength(a, i)) {
+        if (GbkCharLength(a, i) == 2) {
             if (a[i] != b[i] || a[i + 1] != b[i + 1]) {
                 return false;
             }
-            ++i;
-            continue;
-        }
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
+        } else if (AsciiLower(a[i]) != AsciiLower(b[i])) {
             return false;
         }
     }

@@ -39,6 +39,13 @@ inline bool IsGbkLeadByte(unsigned char c) {
     return c >= 0x81 && c <= 0xFE;
 }
 
+// The length in bytes of the character that starts at `pos` (< text.size()): 2 for a lead byte
+// with a byte after it, 1 otherwise (a lead byte at the very end stands alone). Every walk over
+// characters of code page 936 steps by this.
+inline std::size_t GbkCharLength(std::string_view text, std::size_t pos) {
+    return IsGbkLeadByte(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size() ? 2 : 1;
+}
+
 // The length of the longest start of `text` of at most `maxBytes` that does not split a double-byte
 // character.
 std::size_t GbkPrefixLength(std::string_view text, std::size_t maxBytes);

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "engine/text.h"
 #include "tools/signer.h"
 #include "tools/signer_detail.h"
 
@@ -11,16 +12,8 @@ void StoreSignerName(std::string_view text, char* name) {
     if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos) {
         text = text.substr(0, nul);
     }
-    // Walk whole characters so that a cut never leaves half of a double-byte one behind.
-    std::size_t length = 0;
-    while (length < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[length]);
-        const std::size_t step = (lead >= 0x81 && lead <= 0xFE && length + 1 < text.size()) ? 2 : 1;
-        if (length + step > kSignerNameSize - 1) {
-            break;
-        }
-        length += step;
-    }
+    // A cut never leaves half of a double-byte character behind.
+    const std::size_t length = GbkPrefixLength(text, kSignerNameSize - 1);
     std::memcpy(name, text.data(), length);
     name[length] = '\0';
 }

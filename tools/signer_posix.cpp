@@ -4,6 +4,7 @@
 #include <iconv.h>
 #include <sys/stat.h>
 
+#include "tools/iconv_convert.h"
 #include "tools/signer.h"
 #include "tools/signer_detail.h"
 
@@ -41,22 +42,8 @@ std::wstring WidenSystemPath(std::string_view path) {
         }
         return wide;
     }
-    char* in = const_cast<char*>(path.data());
-    std::size_t inLeft = path.size();
-    wchar_t buffer[256];
-    while (inLeft > 0) {
-        char* out = reinterpret_cast<char*>(buffer);
-        std::size_t outLeft = sizeof(buffer);
-        const std::size_t rc = iconv(cd, &in, &inLeft, &out, &outLeft);
-        wide.append(buffer, static_cast<std::size_t>(reinterpret_cast<wchar_t*>(out) - buffer));
-        if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
-            // A byte that begins no character, or a character cut off at the end.
-            wide.push_back(kReplacement);
-            ++in;
-            --inLeft;
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        }
-    }
+    constexpr wchar_t replacement[] = {kReplacement, L'\0'};
+    IconvAppend(cd, path, wide, std::wstring_view(replacement));
     iconv_close(cd);
     return wide;
 }

@@ -8,25 +8,9 @@
 #include <vector>
 
 bool NameStartsWith(std::string_view name, std::string_view text) {
-    if (name.size() < text.size()) {
-        return false;
-    }
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (IsGbkLeadByte(c) && i + 1 < text.size()) {
-            if (name[i] != text[i] || name[i + 1] != text[i + 1]) {
-                return false;
-            }
-            i += 2;
-            continue;
-        }
-        if (AsciiLower(name[i]) != AsciiLower(text[i])) {
-            return false;
-        }
-        ++i;
-    }
-    return true;
+    // Walked by the text's characters: a double-byte one compares exactly, an ASCII letter without
+    // case.
+    return name.size() >= text.size() && EqualsNoCaseMultibyte(text, name.substr(0, text.size()));
 }
 
 namespace {

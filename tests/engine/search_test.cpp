@@ -16,9 +16,7 @@ namespace {
 
 // The rule as it reads, one character at a time, to check the fast one against.
 bool ReferenceFoundIn(std::string_view text, std::string_view pattern, bool matchCase) {
-    auto charLength = [](std::string_view s, std::size_t at) -> std::size_t {
-        return (IsGbkLeadByte(static_cast<unsigned char>(s[at])) && at + 1 < s.size()) ? 2 : 1;
-    };
+    const auto charLength = GbkCharLength;
     for (std::size_t start = 0; start < text.size(); start += charLength(text, start)) {
         std::size_t t = start;
         std::size_t p = 0;

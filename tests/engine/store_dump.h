@@ -22,11 +22,11 @@ inline std::string DumpStore(LogAnalyzer& analyzer) {
         out += std::string(static_cast<std::size_t>(depth), ' ') + std::to_string(p->id) + " " +
                std::to_string(p->pid) + " " + std::to_string(p->ppid) + " " +
                std::to_string(p->state) + " " + p->name + "|" + p->imagePath + "|" +
-               p->commandLine + "|" + p->md5 + "|" + p->fileSize + "|" + p->fileTimestamp + "|" +
-               p->featureCode + "|" + p->signSerial1 + "|" + p->signCompany1 + "|" +
-               p->signSerial2 + "|" + p->signCompany2 + "|" + p->sign1CheckA + p->sign1CheckB +
-               p->peSign1Check + p->sign2CheckA + p->sign2CheckB + p->peSign2Check + "|" +
-               p->startTime + "|" + p->handling + "\n";
+               p->commandLine + "|";
+        for (const ProcessAttribute& attribute : kProcessAttributes) {
+            out += p->*attribute.field + "|";
+        }
+        out += p->startTime + "|" + p->handling + "\n";
         for (const BehaviorRecord& b : p->behaviors) {
             out += std::string(static_cast<std::size_t>(depth), ' ') + "  - " +
                    std::string(b.time()) + "|" + std::string(b.action()) + "|" +
