@@ -252,7 +252,7 @@ int Driver::Run() {
     Call([&] {
         for (int i = top; i < std::min(rows, top + perPage); ++i) {
             const ProcessRow& row = window_.treeList.rows[static_cast<std::size_t>(i)];
-            if (row.expandState == 1 && row.indent * 8 + 40 < column0 &&
+            if (row.expandState == ExpandState::kExpanded && row.indent * 8 + 40 < column0 &&
                 row.descendantCount > biggest) {
                 best = i;
                 biggest = row.descendantCount;

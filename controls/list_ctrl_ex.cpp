@@ -104,7 +104,7 @@ SIZE CListCtrlEx::IconSize() const {
     return SIZE{cx, cy};
 }
 
-RECT CListCtrlEx::ExpandBoxRect(int row) const {
+RECT CListCtrlEx::FoldBoxPlace(int row) const {
     RECT label{};
     label.left = LVIR_LABEL;
     if (row < 0 || static_cast<std::size_t>(row) >= rows.size() ||
@@ -113,7 +113,14 @@ RECT CListCtrlEx::ExpandBoxRect(int row) const {
     }
     const int indent = rows[static_cast<std::size_t>(row)].indent * Px(8);
     const int left = label.left + indent - Px(20);
-    const RECT box{left, label.top + Px(2), left + Px(16), label.bottom - Px(4)};
+    return RECT{left, label.top + Px(2), left + Px(16), label.bottom - Px(4)};
+}
+
+RECT CListCtrlEx::ExpandBoxRect(int row) const {
+    const RECT box = FoldBoxPlace(row);
+    if (::IsRectEmpty(&box)) {
+        return RECT{};
+    }
     const RECT column = Column0Rect(row);
     RECT inside{};
     ::IntersectRect(&inside, &box, &column);
@@ -167,7 +174,7 @@ bool CListCtrlEx::CreateEx(DWORD exStyle, DWORD style, const RECT& rect, HWND pa
     return list != nullptr && Attach(list);
 }
 
-int CListCtrlEx::InsertColumn(int index, const char* title, int, int width, int) {
+int CListCtrlEx::InsertColumn(int index, const char* title, int width) {
     std::string text = title != nullptr ? title : "";
     std::wstring wide = win::Wide(text);
     LVCOLUMNW column{};
@@ -291,8 +298,9 @@ void CListCtrlEx::DrawItem(const DRAWITEMSTRUCT& draw) {
         ::ImageList_DrawEx(smallImageList, row.iconIndex, dc, label.left + indent + Px(2), top,
                            icon.cx, icon.cy, CLR_NONE, CLR_NONE, ILD_TRANSPARENT);
     }
-    if (row.expandState != -1) {
-        const HBITMAP picture = row.expandState == 0 ? plusBox_.Get() : minusBox_.Get();
+    if (row.expandState != ExpandState::kNone) {
+        const HBITMAP picture =
+            row.expandState == ExpandState::kCollapsed ? plusBox_.Get() : minusBox_.Get();
         BITMAP size{};
         if (picture != nullptr && ::GetObjectA(picture, sizeof(size), &size) != 0) {
             const int left = label.left + indent - Px(18);

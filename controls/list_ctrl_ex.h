@@ -37,15 +37,18 @@ class CListCtrlEx : public win::MessageWindow {
     bool Create(DWORD style, const RECT& rect, HWND parent, UINT id);
     bool CreateEx(DWORD exStyle, DWORD style, const RECT& rect, HWND parent, UINT id);
 
-    // Inserts a left-aligned column of `width` pixels and gives the header its title. `format` and
-    // `subItem` are not used. Returns the new column's index, -1 on failure.
-    int InsertColumn(int index, const char* title, int format, int width, int subItem);
+    // Inserts a left-aligned column of `width` pixels and gives the header its title. Returns the
+    // new column's index, -1 on failure.
+    int InsertColumn(int index, const char* title, int width);
     // Inserts a copy of `row` before `index` (0 to the row count): 0, or -1 for an index out of
     // range, which inserts nothing.
     int InsertRow(int index, const ProcessRow& row);
 
     // Column 0 of a row: the box, icon and text of a deep row end at its right edge.
     RECT Column0Rect(int row) const;
+    // Where the row's plus or minus box lies by its indent, wherever column 0 ends; empty for a
+    // row that is not there.
+    RECT FoldBoxPlace(int row) const;
     // Where the row's plus or minus box is drawn and clicked: only its part inside column 0, empty
     // when the indent pushed it out.
     RECT ExpandBoxRect(int row) const;

@@ -38,7 +38,7 @@ void CSplitterBar::SetPanes(HWND first, HWND second) {
         }
     }
     const RECT r = firstPane.WindowRectIn(Parent().Handle());
-    if (horizontal != 0) {
+    if (horizontal) {
         const int h = ::GetSystemMetrics(SM_CXFRAME) / 2;
         Move(r.left, r.bottom - h, r.right - r.left, 2 * h, true);
     } else {
@@ -49,7 +49,7 @@ void CSplitterBar::SetPanes(HWND first, HWND second) {
 }
 
 void CSplitterBar::LayoutPanes() {
-    const bool h = horizontal != 0;
+    const bool h = horizontal;
     const HWND parent = Parent().Handle();
     RECT bar = WindowRectIn(parent);
     const LONG border = ::GetSystemMetrics(h ? SM_CXBORDER : SM_CYBORDER);
@@ -68,7 +68,7 @@ void CSplitterBar::LayoutPanes() {
 }
 
 void CSplitterBar::DrawDragBand(int mode, POINT point) {
-    const bool h = horizontal != 0;
+    const bool h = horizontal;
     const POINT screen = ClientToScreen(point);
     RECT band = dragStartRect;
     const LONG length = End(band, h) - Start(band, h);
@@ -123,7 +123,7 @@ win::MessageWindow::Result CSplitterBar::OnSetCursor(HWND, UINT, UINT) {
     if (!::PtInRect(&r, p)) {
         return {};
     }
-    ::SetCursor(::LoadCursorA(nullptr, horizontal != 0 ? IDC_SIZENS : IDC_SIZEWE));
+    ::SetCursor(::LoadCursorA(nullptr, horizontal ? IDC_SIZENS : IDC_SIZEWE));
     return TRUE;
 }
 
@@ -134,14 +134,14 @@ win::MessageWindow::Result CSplitterBar::OnLButtonDown(UINT, POINT point) {
         return {};
     }
     ::SetCapture(hwnd_);
-    dragging = 1;
+    dragging = true;
     dragStartRect = r;
     DrawDragBand(0, point);
     return 0;
 }
 
 win::MessageWindow::Result CSplitterBar::OnMouseMove(UINT keys, POINT point) {
-    if ((keys & MK_LBUTTON) == 0 || dragging == 0) {
+    if ((keys & MK_LBUTTON) == 0 || !dragging) {
         return {};
     }
     DrawDragBand(2, point);
@@ -149,8 +149,8 @@ win::MessageWindow::Result CSplitterBar::OnMouseMove(UINT keys, POINT point) {
 }
 
 win::MessageWindow::Result CSplitterBar::OnLButtonUp(UINT, POINT point) {
-    if (dragging != 0) {
-        const bool h = horizontal != 0;
+    if (dragging) {
+        const bool h = horizontal;
         const win::Window parent = Parent();
         const RECT client = parent.ClientRect();
         DrawDragBand(1, point);
@@ -171,7 +171,7 @@ win::MessageWindow::Result CSplitterBar::OnLButtonUp(UINT, POINT point) {
         Move(r, true);
         ::UpdateWindow(hwnd_);
 
-        dragging = 0;  // before the capture goes, so losing it is no cancelled drag
+        dragging = false;  // before the capture goes, so losing it is no cancelled drag
         ::ReleaseCapture();
         LayoutPanes();
         parent.Send(WM_SPLITTER_MOVED);
@@ -182,8 +182,8 @@ win::MessageWindow::Result CSplitterBar::OnLButtonUp(UINT, POINT point) {
 // A drag that loses the mouse (another window took it, the user switched away) is cancelled: the
 // band is removed and the bar stays, rather than moving at some later, unrelated release.
 win::MessageWindow::Result CSplitterBar::OnCaptureChanged(HWND newCapture) {
-    if (dragging != 0 && newCapture != hwnd_) {
-        dragging = 0;
+    if (dragging && newCapture != hwnd_) {
+        dragging = false;
         win::WindowDc dc(Parent().Handle());
         if (dc) {
             const SIZE size{lastBand.right - lastBand.left, lastBand.bottom - lastBand.top};

@@ -12,13 +12,13 @@ inline constexpr UINT WM_SPLITTER_MOVED = WM_USER + 1000;
 
 class CSplitterBar : public win::MessageWindow {
   public:
-    // Nonzero: panes above and below, the bar moves up and down. Zero: panes left and right.
-    int32_t horizontal = 0;
+    // True: panes above and below, the bar moves up and down. False: panes left and right.
+    bool horizontal = false;
     win::Window firstPane;   // above (left of) the bar; not owned
     win::Window secondPane;  // below (right of) the bar; not owned
-    int32_t dragging = 0;
-    RECT dragStartRect{};  // the bar's window rectangle when the drag began, screen coordinates
-    RECT lastBand{};       // the band drawn last, parent client coordinates
+    bool dragging = false;   // between the button going down on the bar and the drag's end
+    RECT dragStartRect{};    // the bar's window rectangle when the drag began, screen coordinates
+    RECT lastBand{};         // the band drawn last, parent client coordinates
 
     bool Create(DWORD style, const RECT& rect, HWND parent, UINT id);
 

@@ -39,6 +39,8 @@
 
 // Commands
 #define IDM_ABOUTBOX 0x0010
+// The first popup of IDR_MENU_CONTEXT is never shown and these have no handler: the program has
+// no notification-area icon. They stay for the menu resource's layout only.
 #define ID_TRAY_SHOW 32771
 #define ID_TRAY_EXIT 32772
 #define ID_REFRESH 32774

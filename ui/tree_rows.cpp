@@ -64,7 +64,7 @@ ProcessRow MakeProcessRow(const ProcessRecord& record, int32_t depth, int32_t de
     row.handling = record.handling;
     row.state = static_cast<uint8_t>(record.state);
     row.descendantCount = descendants;
-    row.expandState = record.children.empty() ? -1 : 1;
+    row.expandState = record.children.empty() ? ExpandState::kNone : ExpandState::kExpanded;
     row.indent = 4 * depth;
     row.iconIndex = icons.IndexFor(row.imagePath);
     if (record.state == 0) {
@@ -130,7 +130,7 @@ void FoldRow(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& reco
     for (ProcessRecord* a = record.parent; a != nullptr; a = a->parent) {
         a->shownDescendants -= shown;
     }
-    rows[row].expandState = 0;
+    rows[row].expandState = ExpandState::kCollapsed;
 }
 
 void UnfoldRow(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& record,
@@ -140,5 +140,5 @@ void UnfoldRow(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& re
     for (ProcessRecord* a = record.parent; a != nullptr; a = a->parent) {
         a->shownDescendants += shown;
     }
-    rows[row].expandState = 1;
+    rows[row].expandState = ExpandState::kExpanded;
 }

@@ -157,7 +157,7 @@ bool CVantrelDlg::OnInitDialog() {
     ::ChangeWindowMessageFilter(0x0049, MSGFLT_ADD);  // WM_COPYGLOBALDATA, which carries the drop
     ::DragAcceptFiles(hwnd_, TRUE);
 
-    splitter.horizontal = 1;
+    splitter.horizontal = true;
     splitter.Create(WS_CHILD | WS_VISIBLE, RECT{}, hwnd_, IDC_SPLITTER);
     splitter.SetPanes(treeList.Handle(), behaviorList.Handle());
 
@@ -197,7 +197,7 @@ void CVantrelDlg::SetUpTreeList() {
     treeList.dpi = dpi;
     treeList.header.dpi = dpi;
     for (int i = 0; i < kTreeColumnCount; ++i) {
-        treeList.InsertColumn(i, kTreeColumns[i].title, LVCFMT_LEFT, Px(kTreeColumns[i].width), -1);
+        treeList.InsertColumn(i, kTreeColumns[i].title, Px(kTreeColumns[i].width));
         treeWidthTotal += kTreeColumns[i].width;
     }
     treeWidthTotal += kTreeWidthExtra;

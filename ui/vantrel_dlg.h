@@ -86,7 +86,7 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     BehaviorSequence* selectedBehaviors = nullptr;
     win::Window behaviorList;
     // The sort toggle of list 1001, shared by all its columns and all processes.
-    int32_t sortAscending = 0;
+    bool sortAscending = false;
 
     // The wake the window made by itself for a held last line since the last drop or refresh
     // (0: none yet).

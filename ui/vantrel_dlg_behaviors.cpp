@@ -77,10 +77,10 @@ win::MessageWindow::Result CVantrelDlg::OnBehaviorColumnClick(int column) {
     if (selectedBehaviors == nullptr) {
         return 0;
     }
-    sortAscending = sortAscending == 0 ? 1 : 0;
+    sortAscending = !sortAscending;
     // Sorted off the lock: a million behaviours would otherwise stop the follower for a second.
-    SortBehaviorsOffLock(analyzer.lock, selectedBehaviors, column, sortAscending != 0);
-    sortMarks_[selectedBehaviors] = SortMark{column, sortAscending != 0};
+    SortBehaviorsOffLock(analyzer.lock, selectedBehaviors, column, sortAscending);
+    sortMarks_[selectedBehaviors] = SortMark{column, sortAscending};
     ShowSortMark();
     behaviorList.Invalidate(true);
     return 0;

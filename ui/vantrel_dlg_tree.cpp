@@ -28,7 +28,7 @@ ViewOfRows RememberView(HWND list, const std::vector<ProcessRow>& rows, bool kee
     ViewOfRows view;
     if (keepFolds) {
         for (const ProcessRow& row : rows) {
-            if (row.expandState == 0) {
+            if (row.expandState == ExpandState::kCollapsed) {
                 view.foldedIds.insert(row.id);
             }
         }
@@ -150,7 +150,7 @@ LRESULT CVantrelDlg::RebuildTree() {
         // From the last row up, so that folding a row moves none of the rows still to be looked at.
         for (std::size_t i = treeList.rows.size(); i-- > 0 && !view.foldedIds.empty();) {
             const ProcessRow& row = treeList.rows[i];
-            if (row.expandState == 1 && view.foldedIds.count(row.id) != 0) {
+            if (row.expandState == ExpandState::kExpanded && view.foldedIds.count(row.id) != 0) {
                 if (ProcessRecord* record =
                         analyzer.FindProcess(static_cast<uint32_t>(row.id), analyzer.roots)) {
                     FoldRow(treeList.rows, i, *record);
@@ -303,11 +303,12 @@ win::MessageWindow::Result CVantrelDlg::OnTreeClick(const NMITEMACTIVATE& click)
         bool changed = false;
         {
             std::lock_guard store(analyzer.lock);
-            const int32_t expandState = treeList.rows[static_cast<std::size_t>(row)].expandState;
-            ProcessRecord* record = expandState != -1 ? RecordOfRow(row) : nullptr;
-            if (record != nullptr && expandState == 1) {
+            const ExpandState expandState =
+                treeList.rows[static_cast<std::size_t>(row)].expandState;
+            ProcessRecord* record = expandState != ExpandState::kNone ? RecordOfRow(row) : nullptr;
+            if (record != nullptr && expandState == ExpandState::kExpanded) {
                 FoldRow(treeList.rows, static_cast<std::size_t>(row), *record);
-            } else if (record != nullptr && expandState == 0) {
+            } else if (record != nullptr && expandState == ExpandState::kCollapsed) {
                 IconIndexCache pending = PendingIcons(iconPaths);
                 UnfoldRow(treeList.rows, static_cast<std::size_t>(row), *record, pending);
             }

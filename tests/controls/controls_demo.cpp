@@ -29,7 +29,7 @@ class DemoWindow : public win::Dialog {
                                 "状态",   "子进程数", "启动时间", "处理",     "编号"};
         const int widths[] = {200, 50, 50, 260, 180, 50, 80, 80, 50, 0};
         for (int i = 0; i < 10; ++i) {
-            treeList.InsertColumn(i, titles[i], LVCFMT_LEFT, widths[i], -1);
+            treeList.InsertColumn(i, titles[i], widths[i]);
         }
         ListView_SetImageList(treeList.Handle(), treeList.smallImageList, LVSIL_SMALL);
         ListView_SetExtendedListViewStyleEx(treeList.Handle(), 0x27, 0x21);
@@ -57,7 +57,7 @@ class DemoWindow : public win::Dialog {
             row.handling = s.handling;
             row.state = static_cast<uint8_t>(s.state);
             row.indent = s.indent;
-            row.expandState = s.expand;
+            row.expandState = static_cast<ExpandState>(s.expand);
             SHFILEINFOA info{};
             ::SHGetFileInfoA(row.imagePath.c_str(), 0, &info, sizeof(info), 0x4010);
             row.iconIndex = info.iIcon;
@@ -88,7 +88,7 @@ class DemoWindow : public win::Dialog {
                              0};
             ::SendMessageA(behaviors, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&column));
         }
-        splitter.horizontal = 1;
+        splitter.horizontal = true;
         splitter.Create(WS_CHILD | WS_VISIBLE, RECT{0, 0, 0, 0}, hwnd_, IDC_SPLITTER);
         splitter.SetPanes(treeList.Handle(), behaviors);
         ::SetWindowTextA(hwnd_, "Tesk为分析器2.1");

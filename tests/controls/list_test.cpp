@@ -70,7 +70,7 @@ struct ListFixture {
         const char* titles[] = {"A", "PID", "PPID", "B", "C", "D", "E", "F", "G", "H"};
         const int widths[] = {200, 50, 50, 260, 180, 50, 80, 80, 50, 0};
         for (int i = 0; i < 10; ++i) {
-            list.InsertColumn(i, titles[i], LVCFMT_LEFT, widths[i], -1);
+            list.InsertColumn(i, titles[i], widths[i]);
         }
         list.smallImageList = red;
         ListView_SetImageList(window, red, LVSIL_SMALL);
@@ -286,9 +286,13 @@ std::pair<int, int> Span(const Pixels& p, const RECT& area, COLORREF colour) {
 TEST(ListCtrlEx, BoxIconAndTextPositionsFollowTheIndent) {
     struct Case {
         int indent;
-        int expandState;
+        ExpandState expandState;
     };
-    const Case cases[] = {{0, -1}, {0, 0}, {4, 1}, {4, -1}, {2, 0}};
+    const Case cases[] = {{0, ExpandState::kNone},
+                          {0, ExpandState::kCollapsed},
+                          {4, ExpandState::kExpanded},
+                          {4, ExpandState::kNone},
+                          {2, ExpandState::kCollapsed}};
     ListFixture f;
     std::vector<ProcessRow> rows;
     for (const Case& c : cases) {
@@ -324,13 +328,14 @@ TEST(ListCtrlEx, BoxIconAndTextPositionsFollowTheIndent) {
         EXPECT_NE(p.At(shift + 2, label.top + 20), kIconRed);
         // The box picture: 16 x 16 from (L + 8n - 18, top + 4), or nothing.
         const RECT box{shift - 18, label.top + 4, shift - 2, label.top + 20};
-        if (cases[i].expandState == -1) {
+        if (cases[i].expandState == ExpandState::kNone) {
             EXPECT_EQ(p.Count(RECT{rowRect.left, rowRect.top, shift, rowRect.bottom}, tile), 0);
         } else {
             EXPECT_EQ(p.At(box.left + 3, box.top + 3), tile);
             EXPECT_EQ(p.At(box.left + 5, box.top + 7), green);
             // plus shows the vertical stroke, minus does not
-            EXPECT_EQ(p.At(box.left + 7, box.top + 5) == green, cases[i].expandState == 0);
+            EXPECT_EQ(p.At(box.left + 7, box.top + 5) == green,
+                      cases[i].expandState == ExpandState::kCollapsed);
             EXPECT_NE(p.At(box.left - 1, box.top + 7), green);
             EXPECT_NE(p.At(box.right, box.top + 7), green);
         }
@@ -495,7 +500,7 @@ TEST(ListCtrlEx, ColumnsGiveTheHeaderItsTitlesAndRowsAreInsertedByIndex) {
     ListFixture f;
     ASSERT_EQ(f.list.header.titles.size(), 10u);
     EXPECT_EQ(f.list.header.titles[1], "PID");
-    EXPECT_EQ(f.list.InsertColumn(1, "X", LVCFMT_RIGHT, 30, 7), 1);
+    EXPECT_EQ(f.list.InsertColumn(1, "X", 30), 1);
     EXPECT_EQ(f.list.header.titles[1], "X");
     EXPECT_EQ(f.list.header.titles[2], "PID");
 
@@ -519,7 +524,7 @@ TEST(ListCtrlEx, ConstructionTakesTheSystemImageListsAndNewRowsHaveNoBoxOrIcon) 
     EXPECT_EQ(cx, 16);
     EXPECT_EQ(list.rowHeight, 0);
     const ProcessRow row;
-    EXPECT_EQ(row.expandState, -1);
+    EXPECT_EQ(row.expandState, ExpandState::kNone);
     EXPECT_EQ(row.iconIndex, -1);
 }
 

@@ -27,7 +27,7 @@ struct SplitterFixture {
     const int border = ::GetSystemMetrics(SM_CXBORDER);
 
     SplitterFixture() {
-        bar.horizontal = 1;
+        bar.horizontal = true;
         EXPECT_TRUE(bar.Create(WS_CHILD | WS_VISIBLE, RECT{0, 0, 0, 0}, host.Handle(), 998));
         ::MoveWindow(upper, 1, 0, kWidth - 2, kHeight - 200, TRUE);
         bar.SetPanes(upper, lower);
@@ -53,7 +53,7 @@ struct SplitterFixture {
 TEST(SplitterBar, SetPanesLaysTheBarOnTheFirstPanesBottomAndFitsThePanes) {
     Host host(kWidth, kHeight);
     CSplitterBar bar;
-    bar.horizontal = 1;
+    bar.horizontal = true;
     ASSERT_TRUE(bar.Create(WS_CHILD | WS_VISIBLE, RECT{0, 0, 0, 0}, host.Handle(), 998));
     const HWND upper = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 10, 0, 380, 120,
                                          host.Handle(), nullptr, nullptr, nullptr);
@@ -96,7 +96,7 @@ TEST(SplitterBar, DropMovesTheBarWithinTheClientAreaAndFitsThePanes) {
         SplitterFixture f;
         const RECT lowerBefore = f.InHost(f.lower);
         f.Press(POINT{50, 2});
-        EXPECT_EQ(f.bar.dragging, 1);
+        EXPECT_TRUE(f.bar.dragging);
         EXPECT_EQ(::GetCapture(), f.bar.Handle());
         f.Drag(POINT{50, c.releaseY / 2});
         f.Release(POINT{50, c.releaseY});
@@ -113,7 +113,7 @@ TEST(SplitterBar, DropMovesTheBarWithinTheClientAreaAndFitsThePanes) {
         EXPECT_EQ(lower.bottom, lowerBefore.bottom);
         EXPECT_EQ(lower.top, std::min(bar.bottom - f.border, lowerBefore.bottom));
         EXPECT_GE(lower.bottom - lower.top, 0);
-        EXPECT_EQ(f.bar.dragging, 0);
+        EXPECT_FALSE(f.bar.dragging);
         EXPECT_NE(::GetCapture(), f.bar.Handle());
         EXPECT_EQ(std::count(f.host.privateMessages.begin(), f.host.privateMessages.end(),
                              WM_SPLITTER_MOVED),
@@ -124,7 +124,7 @@ TEST(SplitterBar, DropMovesTheBarWithinTheClientAreaAndFitsThePanes) {
 TEST(SplitterBar, PressOutsideTheBarStartsNoDrag) {
     SplitterFixture f;
     f.Press(POINT{50, 40});  // as if delivered under someone else's capture
-    EXPECT_EQ(f.bar.dragging, 0);
+    EXPECT_FALSE(f.bar.dragging);
     f.Release(POINT{50, 40});
     EXPECT_TRUE(f.host.privateMessages.empty());
 }
@@ -179,7 +179,7 @@ TEST(SplitterBar, LosingTheMouseCancelsTheDragAndRemovesTheBand) {
     f.Drag(POINT{50, -40});
     ::SetCapture(f.host.Handle());
     ::ReleaseCapture();
-    EXPECT_EQ(f.bar.dragging, 0);
+    EXPECT_FALSE(f.bar.dragging);
     EXPECT_EQ(Inverted(before, f.Screen(around)), 0);
     f.Release(POINT{50, -40});
     EXPECT_EQ(f.InHost(f.bar.Handle()).top, top);

@@ -61,7 +61,8 @@ TEST_F(TreeRowsTest, TreeBecomesIndentedRowsThatFoldAndUnfold) {
     Rebuild();
     EXPECT_EQ(Ids(), (std::vector<int32_t>{1, 2, 4, 3}));
     const int32_t indents[] = {0, 4, 8, 0};
-    const int32_t expand[] = {1, 1, -1, -1};
+    const ExpandState expand[] = {ExpandState::kExpanded, ExpandState::kExpanded,
+                                  ExpandState::kNone, ExpandState::kNone};
     const int32_t descendants[] = {2, 1, 0, 0};
     for (std::size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(rows[i].indent, indents[i]) << i;
@@ -72,7 +73,7 @@ TEST_F(TreeRowsTest, TreeBecomesIndentedRowsThatFoldAndUnfold) {
     std::lock_guard guard(analyzer.lock);
     FoldRow(rows, 0, *r1);
     EXPECT_EQ(Ids(), (std::vector<int32_t>{1, 3}));
-    EXPECT_EQ(rows[0].expandState, 0);
+    EXPECT_EQ(rows[0].expandState, ExpandState::kCollapsed);
     UnfoldRow(rows, 0, *r1, icons);
     EXPECT_EQ(Ids(), (std::vector<int32_t>{1, 2, 4, 3}));
 
@@ -84,7 +85,7 @@ TEST_F(TreeRowsTest, TreeBecomesIndentedRowsThatFoldAndUnfold) {
     EXPECT_EQ(Ids(), (std::vector<int32_t>{1, 3}));
     UnfoldRow(rows, 0, *r1, icons);
     EXPECT_EQ(Ids(), (std::vector<int32_t>{1, 2, 4, 3}));
-    EXPECT_EQ(rows[RowOf(2)].expandState, 1);
+    EXPECT_EQ(rows[RowOf(2)].expandState, ExpandState::kExpanded);
     EXPECT_EQ(rows[0].descendantCount, 2);
     EXPECT_EQ(r1->shownDescendants, 2);
 }

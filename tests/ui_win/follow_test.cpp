@@ -168,14 +168,6 @@ TEST(LiveFollow, CtrlAAndCtrlCCopyTheSelectedBehavioursAsTabSeparatedText) {
                            run.Text(run.behaviors, 1, 2) + "\ttab here\r\n");
 }
 
-// The middle of row `row`'s plus or minus box, on the screen.
-POINT BoxPoint(MainWindowRun& run, int row) {
-    const RECT label = run.Label(row);
-    const int indent = run.Rows()[static_cast<std::size_t>(row)].indent;
-    const int left = label.left + 8 * indent - 20;
-    return run.OnScreen(run.tree, POINT{left + 8, (label.top + 2 + label.bottom - 4) / 2});
-}
-
 // Rebuilds that come by themselves every second must not undo a fold: the folded process stays
 // folded, its new child with it, while new processes elsewhere appear.
 TEST(LiveFollow, AFoldedRowStaysFoldedWhileFollowing) {
@@ -189,7 +181,7 @@ TEST(LiveFollow, AFoldedRowStaysFoldedWhileFollowing) {
     run.Key(VK_F6);
     run.WaitForInput();
     ASSERT_TRUE(AutoRefreshChecked(run));
-    run.Click(BoxPoint(run, 0));
+    run.Click(run.BoxPoint(0));
     ASSERT_TRUE(WaitUntil([&] { return run.ItemCount(run.tree) == 2; }, 3000));
 
     uitest::AppendToFile(path, ProLine(4, 0, 104, "C:\\r.exe") + ProLine(5, 1, 105, "C:\\d.exe"));
@@ -197,7 +189,7 @@ TEST(LiveFollow, AFoldedRowStaysFoldedWhileFollowing) {
         return run.Column(run.tree, 1) == std::vector<std::string>{"101", "103", "104"};
     }));
     EXPECT_EQ(run.Column(run.tree, 1), (std::vector<std::string>{"101", "103", "104"}));
-    EXPECT_EQ(run.Rows()[0].expandState, 0);
+    EXPECT_EQ(run.Rows()[0].expandState, ExpandState::kCollapsed);
 }
 
 }  // namespace

@@ -269,6 +269,17 @@ RECT MainWindowRun::Label(int row) {
     return r;
 }
 
+RECT MainWindowRun::FoldBoxPlace(int row) {
+    RECT box{};
+    Call([&](CVantrelDlg& d) { box = d.treeList.FoldBoxPlace(row); });
+    return box;
+}
+
+POINT MainWindowRun::BoxPoint(int row) {
+    const RECT box = FoldBoxPlace(row);
+    return OnScreen(tree, POINT{(box.left + box.right) / 2, (box.top + box.bottom) / 2});
+}
+
 POINT MainWindowRun::OnScreen(HWND hwnd, POINT client) {
     ::ClientToScreen(hwnd, &client);
     return client;

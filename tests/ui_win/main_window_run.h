@@ -67,6 +67,10 @@ class MainWindowRun {
     std::string Pane(int pane);
     // A row's label rectangle in the process list's client coordinates.
     RECT Label(int row);
+    // Where row `row`'s plus or minus box lies by its indent (in the tree list's client area),
+    // and its middle on the screen.
+    RECT FoldBoxPlace(int row);
+    POINT BoxPoint(int row);
     // The point of a list's client coordinates on the screen.
     POINT OnScreen(HWND hwnd, POINT client);
     // A point inside row `row`, in column `column`, on the screen.

@@ -44,14 +44,6 @@ std::vector<std::string> Names(MainWindowRun& run) {
     return run.Column(run.tree, 0);
 }
 
-// The middle of row `row`'s plus or minus box, on the screen.
-POINT BoxPoint(MainWindowRun& run, int row) {
-    const RECT label = run.Label(row);
-    const int indent = run.Rows()[static_cast<std::size_t>(row)].indent;
-    const int left = label.left + 8 * indent - 20;
-    return run.OnScreen(run.tree, POINT{left + 8, (label.top + 2 + label.bottom - 4) / 2});
-}
-
 TEST(ProcessTree, RowsOfTheFourProcessTree) {
     MainWindowRun run;
     ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("four.log", FourProcessLog())));
@@ -73,7 +65,8 @@ TEST(ProcessTree, RowsOfTheFourProcessTree) {
     const std::vector<ProcessRow> rows = run.Rows();
     ASSERT_EQ(rows.size(), 4u);
     const int indents[] = {0, 4, 8, 0};
-    const int expandStates[] = {1, 1, -1, -1};
+    const ExpandState expandStates[] = {ExpandState::kExpanded, ExpandState::kExpanded,
+                                        ExpandState::kNone, ExpandState::kNone};
     for (std::size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(rows[i].indent, indents[i]) << i;
         EXPECT_EQ(rows[i].expandState, expandStates[i]) << i;
@@ -94,30 +87,30 @@ TEST(ProcessTree, TheBoxFoldsAndUnfoldsAndAChildlessBoxDoesNothing) {
     MainWindowRun run;
     ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("four.log", FourProcessLog())));
 
-    run.Click(BoxPoint(run, 0));  // fold R1
+    run.Click(run.BoxPoint(0));  // fold R1
     EXPECT_EQ(Names(run), (std::vector<std::string>{"R1.exe", "R3.exe"}));
-    EXPECT_EQ(run.Rows()[0].expandState, 0);
+    EXPECT_EQ(run.Rows()[0].expandState, ExpandState::kCollapsed);
     EXPECT_EQ(run.Column(run.tree, 6), (std::vector<std::string>{"2", "0"}));  // all descendants
     EXPECT_EQ(run.Pane(0), "4");  // the count of the last rebuild
     // The box's row became the focus row: the behaviour list follows it (R1 did three things).
     EXPECT_TRUE(WaitUntil([&] { return run.ItemCount(run.behaviors) == 3; }, 2000));
-    run.Click(BoxPoint(run, 0));  // unfold R1
+    run.Click(run.BoxPoint(0));  // unfold R1
     EXPECT_EQ(Names(run), (std::vector<std::string>{"R1.exe", "R2.exe", "R4.exe", "R3.exe"}));
-    EXPECT_EQ(run.Rows()[0].expandState, 1);
+    EXPECT_EQ(run.Rows()[0].expandState, ExpandState::kExpanded);
 
     // Fold R2, then R1; unfolding R1 brings R2 back unfolded.
-    run.Click(BoxPoint(run, 1));
+    run.Click(run.BoxPoint(1));
     EXPECT_EQ(Names(run), (std::vector<std::string>{"R1.exe", "R2.exe", "R3.exe"}));
-    run.Click(BoxPoint(run, 0));
+    run.Click(run.BoxPoint(0));
     EXPECT_EQ(Names(run), (std::vector<std::string>{"R1.exe", "R3.exe"}));
-    run.Click(BoxPoint(run, 0));
+    run.Click(run.BoxPoint(0));
     EXPECT_EQ(Names(run), (std::vector<std::string>{"R1.exe", "R2.exe", "R4.exe", "R3.exe"}));
     const std::vector<ProcessRow> rows = run.Rows();
-    EXPECT_EQ(rows[1].expandState, 1);
+    EXPECT_EQ(rows[1].expandState, ExpandState::kExpanded);
 
     // Where a childless row would have its box: the rows stay; the row is the focus row, and the
     // behaviour list shows its process.
-    run.Click(BoxPoint(run, 2));
+    run.Click(run.BoxPoint(2));
     EXPECT_EQ(Names(run), (std::vector<std::string>{"R1.exe", "R2.exe", "R4.exe", "R3.exe"}));
     bool chosenR4 = false;
     EXPECT_TRUE(WaitUntil(
@@ -396,7 +389,7 @@ TEST(DeepRows, BoxAndIconStayInColumn0AndOnlyTheBoxInsideItFolds) {
         SCOPED_TRACE(row);
         const RECT label = run.Label(row);
         // Where the box of so deep a row used to be: past column 0, over the PID and PPID cells.
-        const int oldBoxLeft = label.left + 8 * rows[static_cast<std::size_t>(row)].indent - 20;
+        const int oldBoxLeft = run.FoldBoxPlace(row).left;
         if (oldBoxLeft + 2 < column0Right || label.bottom > pixels.Height()) {
             continue;
         }
@@ -406,11 +399,11 @@ TEST(DeepRows, BoxAndIconStayInColumn0AndOnlyTheBoxInsideItFolds) {
         // A click there is a click on the PID cell: it chooses the row and folds nothing.
         run.Click(run.OnScreen(run.tree, POINT{oldBoxLeft + 10, (label.top + label.bottom) / 2}));
         EXPECT_EQ(run.ItemCount(run.tree), 14);
-        EXPECT_EQ(run.Rows()[static_cast<std::size_t>(row)].expandState, 1);
+        EXPECT_EQ(run.Rows()[static_cast<std::size_t>(row)].expandState, ExpandState::kExpanded);
     }
     EXPECT_GE(deepRows, 3);
     // The box of a shallow row still folds it.
-    run.Click(BoxPoint(run, 1));
+    run.Click(run.BoxPoint(1));
     EXPECT_TRUE(WaitUntil([&] { return run.ItemCount(run.tree) == 2; }, 3000));
 }
 
