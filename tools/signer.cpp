@@ -1,5 +1,9 @@
 // The parts of the signer lookup that do not depend on the platform: the result buffer rule and the
 // cache.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
@@ -213,4 +217,66 @@ std::size_t DecodeUtf8(const unsigned char* bytes, std::size_t length, std::u32s
         i += more + 1;
     }
     return replaced;
+}
+
+namespace {
+
+// Why a file the lookup found no name in has none.
+SignerResult MissingSignerReason(const std::string& path) {
+    SignerResult result;
+    struct stat status {};
+    if (stat(path.c_str(), &status) == 0 && (status.st_mode & S_IFMT) == S_IFDIR) {
+        result.status = SignerStatus::kDirectory;
+        return result;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        result.status = SignerStatus::kUnreadable;
+        result.systemError = std::strerror(errno);
+        return result;
+    }
+    // A PE file: "MZ", and "PE\0\0" where the offset at 0x3C points.
+    unsigned char dos[64] = {};
+    unsigned char pe[4] = {};
+    bool isPe =
+        std::fread(dos, 1, sizeof(dos), file) == sizeof(dos) && dos[0] == 'M' && dos[1] == 'Z';
+    if (isPe) {
+        const long offset = static_cast<long>(dos[0x3C] | (dos[0x3D] << 8) | (dos[0x3E] << 16) |
+                                              (static_cast<unsigned long>(dos[0x3F]) << 24));
+        isPe = offset >= 0 && std::fseek(file, offset, SEEK_SET) == 0 &&
+               std::fread(pe, 1, sizeof(pe), file) == sizeof(pe) &&
+               std::memcmp(pe, "PE\0\0", sizeof(pe)) == 0;
+    }
+    std::fclose(file);
+    result.status = isPe ? SignerStatus::kNoSignerCertificate : SignerStatus::kNotPe;
+    return result;
+}
+
+}  // namespace
+
+SignerResult LookUpSigner(const std::string& path) {
+    char name[kSignerNameSize] = {};
+    if (GetFileSignerName(WidenArgumentPath(path).c_str(), name) != 0) {
+        return MissingSignerReason(path);
+    }
+    SignerResult result;
+    result.status = SignerStatus::kNamed;
+    result.name = name;
+    return result;
+}
+
+std::string SignerReasonText(const SignerResult& result) {
+    switch (result.status) {
+        case SignerStatus::kNamed:
+            return {};
+        case SignerStatus::kDirectory:
+            return "is a directory";
+        case SignerStatus::kUnreadable:
+            return result.systemError;
+        case SignerStatus::kNotPe:
+            return "not a PE file";
+        case SignerStatus::kNoSignerCertificate:
+            return "no embedded signature that carries its signer's certificate";
+    }
+    return {};
 }

@@ -63,3 +63,25 @@ std::shared_ptr<FileSignerLookup> MakeModuleSignerLookup();
 // A path as main() received it (the system code page on Windows, the locale's UTF-8 elsewhere) in
 // the wide form the lookup takes.
 std::wstring WidenArgumentPath(std::string_view path);
+
+// What a look for the signer of a file named on a command line found.
+enum class SignerStatus {
+    kNamed,
+    kDirectory,           // the path names a folder
+    kUnreadable,          // the file cannot be opened; `systemError` says why
+    kNotPe,               // no "MZ", or no "PE\0\0" where its header points
+    kNoSignerCertificate  // a PE file without an embedded signature that carries its signer's
+};
+struct SignerResult {
+    SignerStatus status = SignerStatus::kUnreadable;
+    std::string name;         // kNamed: the signer's name, code page 936
+    std::string systemError;  // kUnreadable: what the system said
+};
+
+// The signer of the file at `path` (as main() received it), or why it has none. The lookup itself
+// only says that a file has no name; the reason is read from the file afterwards.
+SignerResult LookUpSigner(const std::string& path);
+
+// A short English reason, such as "not a PE file"; for kUnreadable the system's own words; empty
+// for kNamed.
+std::string SignerReasonText(const SignerResult& result);

@@ -3,6 +3,7 @@
 // both must give the same answers.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -123,6 +124,29 @@ TEST(SignerTest, ReadsTheSignerOfEachFixture) {
         }
         ASSERT_NE(std::memchr(name.bytes, '\0', sizeof(name.bytes)), nullptr);
         EXPECT_EQ(std::string(name.bytes), c.name);
+    }
+}
+
+// The command line's lookup says why a file has no signer, as the CLI shows it.
+TEST(SignerTest, LookUpSignerSaysWhyAFileHasNone) {
+    const struct {
+        std::string path;
+        SignerStatus status;
+        std::string text;  // the name, or the reason
+    } cases[] = {
+        {Fixture("ms.exe"), SignerStatus::kNamed, "Microsoft Windows"},
+        {Fixture("unsigned.exe"), SignerStatus::kNoSignerCertificate,
+         "no embedded signature that carries its signer's certificate"},
+        {Fixture("text.txt"), SignerStatus::kNotPe, "not a PE file"},
+        {VANTREL_SIGNED_FIXTURES, SignerStatus::kDirectory, "is a directory"},
+        {Fixture("nothing.exe"), SignerStatus::kUnreadable, std::strerror(ENOENT)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const SignerResult result = LookUpSigner(c.path);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(c.status == SignerStatus::kNamed ? result.name : SignerReasonText(result),
+                  c.text);
     }
 }
 
