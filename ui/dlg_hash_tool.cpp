@@ -58,13 +58,8 @@ void CDlgHashTool::OnDropFiles(HDROP drop) {
         UpdateData(false);
         return;
     }
-    // Sized to the name, so a long path is never cut into the name of some other file; as
-    // UTF-16, so a name with characters outside code page 936 is still this file's name.
-    const UINT length = ::DragQueryFileW(drop, 0, nullptr, 0);
-    std::vector<wchar_t> buffer(static_cast<std::size_t>(length) + 1, L'\0');
-    const UINT copied = ::DragQueryFileW(drop, 0, buffer.data(), static_cast<UINT>(buffer.size()));
+    const std::wstring path = win::DroppedFileName(drop, 0);
     ::DragFinish(drop);
-    const std::wstring path(buffer.data(), copied);
     const std::string name = win::Narrow(FileNameOf(path)).value_or("?");
 
     codeText.clear();

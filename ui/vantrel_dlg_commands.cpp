@@ -39,13 +39,8 @@ void CVantrelDlg::OnDropFiles(HDROP drop) {
         ShowMessage("只能选择一个文件！");
         return;
     }
-    // The whole name, however long, as UTF-16: a name cut short, or written in a code page that
-    // lacks some of its characters, could be the name of another file or of none.
-    const UINT length = ::DragQueryFileW(drop, 0, nullptr, 0);
-    std::vector<wchar_t> buffer(static_cast<std::size_t>(length) + 1, L'\0');
-    const UINT copied = ::DragQueryFileW(drop, 0, buffer.data(), static_cast<UINT>(buffer.size()));
+    const std::wstring name = win::DroppedFileName(drop, 0);
     ::DragFinish(drop);
-    const std::wstring name(buffer.data(), copied);
 
     // A name that cannot be followed leaves the loaded log as it is, and says why.
     const std::wstring prefix = win::Wide("无法打开日志文件：") + name + L"\n";

@@ -83,4 +83,12 @@ SIZE TextExtent936(HDC dc, std::string_view gbk) {
     return size;
 }
 
+std::wstring DroppedFileName(HDROP drop, UINT index) {
+    const UINT length = ::DragQueryFileW(drop, index, nullptr, 0);
+    std::vector<wchar_t> buffer(static_cast<std::size_t>(length) + 1, L'\0');
+    const UINT copied =
+        ::DragQueryFileW(drop, index, buffer.data(), static_cast<UINT>(buffer.size()));
+    return std::wstring(buffer.data(), copied);
+}
+
 }  // namespace win

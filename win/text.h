@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <optional>
 #include <string>
@@ -26,6 +27,10 @@ std::optional<std::string> NarrowPath(const std::wstring& path);
 
 // The system's message for an error code, without its trailing line break.
 std::wstring ErrorMessage(DWORD code);
+
+// The whole name of dropped file `index`, however long, as UTF-16: a name cut short, or written in
+// a code page that lacks some of its characters, could be the name of another file or of none.
+std::wstring DroppedFileName(HDROP drop, UINT index);
 
 // Draws code page 936 text with the font selected into `dc`, as DrawTextW does.
 int DrawText936(HDC dc, std::string_view gbk, RECT& rect, UINT format);
