@@ -19,17 +19,17 @@ uint64_t NowMilliseconds() {
 }  // namespace
 
 void LogAnalyzer::SetLogPath(const std::string& path) {
-    std::lock_guard guard(lock);
-    if (!EqualsNoCaseMultibyte(path, logPath)) {
+    const auto hold = store_.Hold();
+    if (!EqualsNoCaseMultibyte(path, logPath_)) {
         ReadFromStart();
     }
-    logPath = path;
+    logPath_ = path;
 }
 
 void LogAnalyzer::ReadFromStart() {
-    std::lock_guard guard(lock);
+    const auto hold = store_.Hold();
     ClearProcesses();
-    readOffset = 0;
+    readOffset_ = 0;
     heldLine_ = {};
     stoppedAtReadCap_ = false;
     problem_ = LogProblem::None;
@@ -40,12 +40,12 @@ void LogAnalyzer::ReadFromStart() {
 }
 
 void LogAnalyzer::SetFileComplete(bool complete) {
-    std::lock_guard guard(lock);
+    const auto hold = store_.Hold();
     fileComplete_ = complete;
 }
 
 LogAnalyzer::LogProblem LogAnalyzer::Problem(std::string* detail) {
-    std::lock_guard guard(lock);
+    const auto hold = store_.Hold();
     if (detail != nullptr) {
         *detail = problemDetail_;
     }
@@ -53,7 +53,7 @@ LogAnalyzer::LogProblem LogAnalyzer::Problem(std::string* detail) {
 }
 
 std::optional<std::chrono::milliseconds> LogAnalyzer::HeldLineWait() {
-    std::lock_guard guard(lock);
+    const auto hold = store_.Hold();
     if (!heldLine_.held) {
         return std::nullopt;
     }
@@ -68,13 +68,13 @@ uint64_t LogAnalyzer::Wake() {
         std::lock_guard guard(wakeMutex_);
         ticket = ++wakesRequested_;
     }
-    wakeEvent.Set();
+    wakeEvent_.Set();
     return ticket;
 }
 
 bool LogAnalyzer::WaitForWake(uint64_t ticket) {
     std::unique_lock guard(wakeMutex_);
-    wakeHandled_.wait(guard, [&] { return wakesHandled_ >= ticket || stopRequested; });
+    wakeHandled_.wait(guard, [&] { return wakesHandled_ >= ticket || stopRequested_; });
     return wakesHandled_ >= ticket;
 }
 
@@ -84,13 +84,13 @@ bool LogAnalyzer::WakeHandled(uint64_t ticket) {
 }
 
 void LogAnalyzer::FollowLoop() {
-    while (!stopRequested) {
-        wakeEvent.Wait();
-        if (stopRequested) {
+    while (!stopRequested_) {
+        wakeEvent_.Wait();
+        if (stopRequested_) {
             break;
         }
         // Reset before reading: a wake that arrives during the pass causes one more pass.
-        wakeEvent.Reset();
+        wakeEvent_.Reset();
         uint64_t requested;
         {
             std::lock_guard guard(wakeMutex_);
@@ -115,11 +115,11 @@ void LogAnalyzer::FollowLoop() {
 }
 
 bool LogAnalyzer::StorePosition(uint64_t generation, uint64_t offset) {
-    std::lock_guard guard(lock);
+    const auto hold = store_.Hold();
     if (generation != generation_) {
         return false;
     }
-    readOffset = offset;
+    readOffset_ = offset;
     return true;
 }
 
@@ -128,7 +128,7 @@ void LogAnalyzer::FailPass(const char* what) {
     recording_ = nullptr;
     scratch_->batch.clear();  // its views point into the failed pass's text
     {
-        std::lock_guard guard(lock);
+        const auto hold = store_.Hold();
         if (generation != generation_) {
             return;
         }
@@ -139,7 +139,7 @@ void LogAnalyzer::FailPass(const char* what) {
         heldLine_ = {};
     }
     // The window shows what the store holds.
-    doneEvent.Set();
+    doneEvent_.Set();
 }
 
 void LogAnalyzer::RunPass() {
@@ -151,12 +151,12 @@ void LogAnalyzer::RunPass() {
     std::optional<uint64_t> provisionalLength;
     bool complete;
     {
-        std::lock_guard guard(lock);
+        const auto hold = store_.Hold();
         if (problem_ == LogProblem::ReadFailed) {
             return;
         }
-        path = logPath;
-        start = readOffset;
+        path = logPath_;
+        start = readOffset_;
         generation = generation_;
         held.held = heldLine_.held;
         held.offset = heldLine_.offset;
@@ -171,7 +171,7 @@ void LogAnalyzer::RunPass() {
     std::unique_ptr<LogFileReader> file = seams_.files->OpenChecked(path, failure);
     {
         // Asked again on every wake: the path may name a regular file by now.
-        std::lock_guard guard(lock);
+        const auto hold = store_.Hold();
         if (generation == generation_) {
             problem_ = failure == LogOpenFailure::NotRegularFile ? LogProblem::NotRegularFile
                                                                  : LogProblem::None;
@@ -189,7 +189,7 @@ void LogAnalyzer::RunPass() {
     }
     // The held line's bytes, when they are still the file's: a pass need not read them again.
     const auto takeHeldText = [&] {
-        std::lock_guard guard(lock);
+        const auto hold = store_.Hold();
         std::string text;
         if (generation == generation_ && heldLine_.held && heldLine_.offset == start &&
             heldLine_.text.size() == heldLine_.fileSize - start && size >= heldLine_.fileSize) {
@@ -244,22 +244,23 @@ void LogAnalyzer::ParseHeldLine(LogFileReader& file, uint64_t start, uint64_t si
     ParseLine(line);
     recording_ = nullptr;
     {
-        std::lock_guard guard(lock);
+        const auto hold = store_.Hold();
         if (generation != generation_) {
             return;
         }
         heldLine_ = {};
         if (provisional) {
-            // readOffset stays at the line's start: the next pass that finds more reads it again.
+            // The read offset stays at the line's start: the next pass that finds more reads it
+            // again.
             const ParseCounts after = Counts();
             change.counted = {after.lines - before.lines, after.dropped - before.dropped};
             provisional_ = std::make_unique<ProvisionalLine>(std::move(change));
         } else {
-            readOffset = start + line.size();
+            readOffset_ = start + line.size();
         }
     }
     progress = 100.0;
-    doneEvent.Set();
+    doneEvent_.Set();
 }
 
 void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, uint64_t generation,
@@ -282,7 +283,7 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, u
     bool provisionalOpen = provisionalLength.has_value();
     const auto settleProvisional = [&](bool asParsed) {
         provisionalOpen = false;
-        std::lock_guard guard(lock);
+        const auto hold = store_.Hold();
         if (generation != generation_) {
             return;
         }
@@ -292,9 +293,9 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, u
             WithdrawProvisional();
         }
     };
-    while (!reachedLimit && !stopRequested) {
+    while (!reachedLimit && !stopRequested_) {
         {
-            std::lock_guard guard(lock);
+            const auto hold = store_.Hold();
             if (generation != generation_) {
                 return;  // another file is followed now: this one's lines must not reach it
             }
@@ -359,7 +360,7 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, u
     const bool endOfFile = offset >= size;
     bool parseRest = false;
     {
-        std::lock_guard guard(lock);
+        const auto hold = store_.Hold();
         if (generation != generation_) {
             return;
         }
@@ -367,7 +368,7 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, u
         HeldLine before = std::move(heldLine_);
         heldLine_ = {};
         if (!endOfFile) {
-            readOffset = offset;
+            readOffset_ = offset;
         } else if (!pending.empty()) {
             parseRest = fileComplete_;
             if (!parseRest) {
@@ -389,5 +390,5 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, u
         ParseLine(pending);
         StorePosition(generation, offset);
     }
-    doneEvent.Set();
+    doneEvent_.Set();
 }

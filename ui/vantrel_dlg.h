@@ -111,7 +111,7 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     // and the topmost visible row are kept by process id where their processes are still shown.
     LRESULT RebuildTree();
     // Inserts at `index` the rows of `list` and all their descendants, unfolded; returns how many.
-    // Needs analyzer.lock, and then looks the icons up with it held: RebuildTree does not.
+    // Needs the store's lock, and then looks the icons up with it held: RebuildTree does not.
     int32_t AppendSubtreeRows(int index, const ProcessList& list);
 
     // --- Commands (vantrel_dlg_commands.cpp).
@@ -180,11 +180,11 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     Result OnTreeDisplayText(NMLVDISPINFOA& info);
     Result OnTreeDisplayTextW(NMLVDISPINFOW& info);
     std::string TreeCellText(int item, int subItem) const;
-    // The record of a row, looked up by its id; null when it is gone. Needs analyzer.lock.
+    // The record of a row, looked up by its id; null when it is gone. Needs the store's lock.
     ProcessRecord* RecordOfRow(int row);
     // The record the commands act on: the focus row's when it is selected (the row whose
     // behaviours are shown), otherwise the first selected row's; null when no row is selected.
-    // Needs analyzer.lock.
+    // Needs the store's lock.
     ProcessRecord* SelectedRecord();
     void ChooseBehaviors(BehaviorSequence* behaviors);
 

@@ -79,8 +79,8 @@ void CVantrelDlg::OnDropFiles(HDROP drop) {
 void CVantrelDlg::OpenLog(const std::string& path) {
     bool otherFile = false;
     {
-        std::lock_guard store(analyzer.lock);
-        otherFile = !EqualsNoCaseMultibyte(path, analyzer.logPath);
+        const auto store = analyzer.Store().Read();
+        otherFile = !EqualsNoCaseMultibyte(path, analyzer.LogPath());
     }
     if (otherFile) {
         // The store is cleared for another file: nothing may point into it any more, and the rows
@@ -199,9 +199,9 @@ win::MessageWindow::Result CVantrelDlg::OnTimer(UINT_PTR id) {
     std::string path;
     uint64_t readOffset = 0;
     {
-        std::lock_guard store(analyzer.lock);
-        path = analyzer.logPath;
-        readOffset = analyzer.readOffset;
+        const auto store = analyzer.Store().Read();
+        path = analyzer.LogPath();
+        readOffset = analyzer.ReadOffset();
     }
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
@@ -243,7 +243,7 @@ void CVantrelDlg::ShowContextMenu() {
 void CVantrelDlg::CopyProcessName() {
     std::string name;
     {
-        std::lock_guard store(analyzer.lock);
+        const auto store = analyzer.Store().Read();
         const ProcessRecord* record = SelectedRecord();
         if (record == nullptr) {
             return;
@@ -257,7 +257,7 @@ void CVantrelDlg::CopyProcessName() {
 void CVantrelDlg::CopyProcessMd5() {
     std::string md5;
     {
-        std::lock_guard store(analyzer.lock);
+        const auto store = analyzer.Store().Read();
         const ProcessRecord* record = SelectedRecord();
         if (record == nullptr) {
             return;
@@ -271,7 +271,7 @@ void CVantrelDlg::CopyProcessMd5() {
 void CVantrelDlg::OpenImageFolder() {
     std::string imagePath;
     {
-        std::lock_guard store(analyzer.lock);
+        const auto store = analyzer.Store().Read();
         const ProcessRecord* record = SelectedRecord();
         if (record == nullptr) {
             return;

@@ -20,7 +20,7 @@ bool CVantrelDlg::JumpToHit(const BehaviorHit& hit) {
     BehaviorSequence* behaviors = nullptr;
     int position = -1;
     {
-        std::lock_guard store(analyzer.lock);
+        const auto store = analyzer.Store().Read();
         std::vector<ProcessRecord*> chain;
         for (ProcessRecord* p = hit.process; p != nullptr; p = p->parent) {
             chain.push_back(p);

@@ -143,16 +143,15 @@ LRESULT CVantrelDlg::RebuildTree() {
     treeList.rows.clear();
     std::vector<std::string> iconPaths;
     {
-        std::lock_guard store(analyzer.lock);
-        const ProcessList roots = analyzer.SnapshotRoots();
+        const auto store = analyzer.Store().Read();
+        const ProcessList roots = store.SnapshotRoots();
         IconIndexCache pending = PendingIcons(iconPaths);
         ::AppendSubtreeRows(treeList.rows, 0, roots, pending);
         // From the last row up, so that folding a row moves none of the rows still to be looked at.
         for (std::size_t i = treeList.rows.size(); i-- > 0 && !view.foldedIds.empty();) {
             const ProcessRow& row = treeList.rows[i];
             if (row.expandState == 1 && view.foldedIds.count(row.id) != 0) {
-                if (ProcessRecord* record =
-                        analyzer.FindProcess(static_cast<uint32_t>(row.id), analyzer.roots)) {
+                if (ProcessRecord* record = store.FindProcess(static_cast<uint32_t>(row.id))) {
                     FoldRow(treeList.rows, i, *record);
                 }
             }
@@ -237,7 +236,7 @@ ProcessRecord* CVantrelDlg::RecordOfRow(int row) {
         return nullptr;
     }
     const auto id = static_cast<uint32_t>(treeList.rows[static_cast<std::size_t>(row)].id);
-    return analyzer.FindProcess(id, analyzer.roots);
+    return analyzer.Store().FindProcess(id);
 }
 
 ProcessRecord* CVantrelDlg::SelectedRecord() {
@@ -274,7 +273,7 @@ win::MessageWindow::Result CVantrelDlg::OnTreeItemChanged(const NMLISTVIEW& chan
 void CVantrelDlg::ChooseBehaviors(BehaviorSequence* behaviors) {
     std::size_t count = 0;
     {
-        std::lock_guard store(analyzer.lock);
+        const auto store = analyzer.Store().Read();
         selectedBehaviors = behaviors;
         count = behaviors != nullptr ? behaviors->size() : 0;
     }
@@ -302,7 +301,7 @@ win::MessageWindow::Result CVantrelDlg::OnTreeClick(const NMITEMACTIVATE& click)
         std::vector<std::string> iconPaths;
         bool changed = false;
         {
-            std::lock_guard store(analyzer.lock);
+            const auto store = analyzer.Store().Read();
             const int32_t expandState = treeList.rows[static_cast<std::size_t>(row)].expandState;
             ProcessRecord* record = expandState != -1 ? RecordOfRow(row) : nullptr;
             if (record != nullptr && expandState == 1) {
@@ -324,7 +323,7 @@ win::MessageWindow::Result CVantrelDlg::OnTreeClick(const NMITEMACTIVATE& click)
     } else {
         BehaviorSequence* behaviors = nullptr;
         {
-            std::lock_guard store(analyzer.lock);
+            const auto store = analyzer.Store().Read();
             if (ProcessRecord* record = RecordOfRow(row)) {
                 behaviors = &record->behaviors;
             }

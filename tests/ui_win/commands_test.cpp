@@ -42,8 +42,8 @@ void SendCommand(MainWindowRun& run, int id) {
 std::string LogPath(MainWindowRun& run) {
     std::string path;
     run.Call([&](CVantrelDlg& d) {
-        std::lock_guard store(d.analyzer.lock);
-        path = d.analyzer.logPath;
+        const auto store = d.analyzer.Store().Read();
+        path = d.analyzer.LogPath();
     });
     return path;
 }
@@ -97,7 +97,7 @@ TEST(Drop, TheSameFileGoesOnAnotherFileStartsAfresh) {
     const std::string path = uitest::WriteFile("grows.log", ThreeProcessLog());
     ASSERT_TRUE(run.DropAndWait(path));
     ProcessRecord* before = nullptr;
-    run.Call([&](CVantrelDlg& d) { before = d.analyzer.FindProcess(1, d.analyzer.roots); });
+    run.Call([&](CVantrelDlg& d) { before = d.analyzer.Store().FindProcess(1); });
 
     uitest::AppendToFile(
         path, ProLine(4, 0, 104, "C:\\R4.exe") + BehaviorLine("[FILE_READ]", 1, "t3", "C:\\c.txt"));
@@ -105,7 +105,7 @@ TEST(Drop, TheSameFileGoesOnAnotherFileStartsAfresh) {
     EXPECT_EQ(run.Column(run.tree, 0),
               (std::vector<std::string>{"R1.exe", "安装程序.exe", "app.exe", "R4.exe"}));
     ProcessRecord* after = nullptr;
-    run.Call([&](CVantrelDlg& d) { after = d.analyzer.FindProcess(1, d.analyzer.roots); });
+    run.Call([&](CVantrelDlg& d) { after = d.analyzer.Store().FindProcess(1); });
     EXPECT_EQ(after, before);  // the same record: the store was kept and read on
     run.Click(run.CellPoint(run.tree, 0, 3));
     EXPECT_TRUE(WaitUntil([&] { return run.ItemCount(run.behaviors) == 4; }, 3000));
@@ -225,7 +225,7 @@ TEST(Progress, TwoDecimalsEverySecondUntilAPassOfTheFileHasEnded) {
         EXPECT_TRUE(WaitUntil([&] { return run.Pane(1) == step.text; }, 2500)) << step.text;
     }
     // The end of a pass.
-    run.Call([&](CVantrelDlg& d) { d.analyzer.doneEvent.Set(); });
+    run.Call([&](CVantrelDlg& d) { d.analyzer.SignalPassEnded(); });
     EXPECT_TRUE(WaitUntil([&] { return run.Pane(1) == "数据分析完成!"; }, 2500));
     // The timer has stopped: nothing changes the pane any more.
     run.Call([&](CVantrelDlg& d) { d.analyzer.progress = 12.0; });

@@ -214,7 +214,7 @@ bool MainWindowRun::DropAndWait(const std::string& path) {
     // A drop of another file rebuilds at once (the emptied store), and again after its pass.
     int before = Rebuilds();
     bool otherFile = false;
-    Call([&](CVantrelDlg& d) { otherFile = d.analyzer.logPath != path; });
+    Call([&](CVantrelDlg& d) { otherFile = d.analyzer.LogPath() != path; });
     Drop({path});
     return WaitForRebuilds(before + (otherFile ? 2 : 1));
 }

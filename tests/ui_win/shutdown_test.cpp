@@ -95,7 +95,7 @@ TEST(Shutdown, ARefreshSentWhileTheWindowIsDestroyedIsAnsweredWithoutARebuild) {
     // this thread), then the window is destroyed before it has looked at its messages.
     ::ShowWindow(run.window, SW_HIDE);
     run.Call([&](CVantrelDlg& d) {
-        d.analyzer.doneEvent.Set();
+        d.analyzer.SignalPassEnded();
         ::Sleep(200);
         ::DestroyWindow(d.Handle());
         rebuildsAtTheEnd = d.rebuildCount.load();

@@ -123,8 +123,8 @@ TEST(ProcessTree, TheBoxFoldsAndUnfoldsAndAChildlessBoxDoesNothing) {
     EXPECT_TRUE(WaitUntil(
         [&] {
             run.Call([&](CVantrelDlg& d) {
-                std::lock_guard store(d.analyzer.lock);
-                const ProcessRecord* r4 = d.analyzer.FindProcess(4, d.analyzer.roots);
+                const auto store = d.analyzer.Store().Read();
+                const ProcessRecord* r4 = d.analyzer.Store().FindProcess(4);
                 chosenR4 = r4 != nullptr && d.selectedBehaviors == &r4->behaviors;
             });
             return chosenR4;
@@ -463,11 +463,7 @@ TEST(ShellCalls, IconsAreLookedUpOnAComThreadWithoutTheAnalyzersLock) {
             bool free = false;
             for (int attempt = 0; attempt < 5 && !free; ++attempt) {
                 free = std::async(std::launch::async, [d] {
-                           if (!d->analyzer.lock.try_lock()) {
-                               return false;
-                           }
-                           d->analyzer.lock.unlock();
-                           return true;
+                           return d->analyzer.Store().TryRead().has_value();
                        }).get();
             }
             seen->underLock += free ? 0 : 1;
