@@ -102,7 +102,7 @@ int BusiestRow(CVantrelDlg& window, HWND list) {
         item.cchTextMax = sizeof(id);
         ::SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row),
                        reinterpret_cast<LPARAM>(&item));
-        const auto store = window.analyzer.Store().Read();
+        const auto store = window.Analyzer().Store().Read();
         const ProcessRecord* record =
             store.FindProcess(static_cast<uint32_t>(std::strtoul(id, nullptr, 10)));
         if (record != nullptr && (best < 0 || record->behaviors.size() > most)) {
@@ -167,7 +167,7 @@ int Drive(CVantrelDlg& window, const Options& options) {
     ::SetForegroundWindow(hwnd);
     PostDrop(hwnd, options.log);
     const bool analysed = WaitFor(
-        [&] { return window.rebuildCount.load() >= 2 && window.analyzer.progress.load() >= 100.0; },
+        [&] { return window.RebuildCount() >= 2 && window.Analyzer().progress.load() >= 100.0; },
         120000);
     ::Sleep(1300);  // one tick of the progress display
     if (!analysed) {

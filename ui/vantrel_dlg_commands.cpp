@@ -85,7 +85,6 @@ void CVantrelDlg::OpenLog(const std::string& path) {
     if (otherFile) {
         // The store is cleared for another file: nothing may point into it any more, and the rows
         // of a file no longer followed are not left on screen.
-        std::lock_guard tree(treeLock);
         if (searchWindow) {
             searchWindow->StoreClearing();
         }
@@ -132,7 +131,6 @@ void CVantrelDlg::RestartFollowedLog() {
         // Nothing may point into the store when it is cleared; the rows of the earlier log go
         // too, so that no selection or view of its processes is carried over to the new log's
         // processes that happen to have the same ids.
-        std::lock_guard tree(treeLock);
         DropBehaviorList();
         analyzer.RestartLog();
         RebuildTree();

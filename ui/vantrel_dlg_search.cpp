@@ -14,7 +14,6 @@ void CVantrelDlg::ShowSearchWindow() {
 }
 
 bool CVantrelDlg::JumpToHit(const BehaviorHit& hit) {
-    std::lock_guard tree(treeLock);
     const HWND list = treeList.Handle();
     int row = -1;
     BehaviorSequence* behaviors = nullptr;

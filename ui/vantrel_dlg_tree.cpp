@@ -97,7 +97,7 @@ void RestoreView(HWND list, const std::vector<ProcessRow>& rows, const ViewOfRow
     }
 }
 
-// Rows made under the analyzer's lock get their icons once the lock is released: the shell may
+// Rows made under the store's lock get their icons once the lock is released: the shell may
 // take its time, and the follower must not wait for it. Until then a row's icon index is
 // kIconPending - k, where k is the number of the first path of its type in `paths`.
 constexpr int kIconPending = -2;
@@ -132,7 +132,6 @@ LRESULT CVantrelDlg::RebuildTree() {
     if (refreshStop.load() != 0 || treeList.Handle() == nullptr) {
         return 0;
     }
-    std::lock_guard tree(treeLock);
     const HWND list = treeList.Handle();
     // The behaviour list keeps its process through the rebuild: the store is not cleared here, and
     // the focus row comes back by id below.
@@ -289,7 +288,6 @@ win::MessageWindow::Result CVantrelDlg::OnTreeClick(const NMITEMACTIVATE& click)
     if (row < 0 || static_cast<std::size_t>(row) >= treeList.rows.size()) {
         return 0;
     }
-    std::lock_guard tree(treeLock);
     const HWND list = treeList.Handle();
     ::LockWindowUpdate(list);
 

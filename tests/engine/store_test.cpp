@@ -61,6 +61,52 @@ TEST_F(StoreTest, InsertKeepsArrivalOrderAndTreeShape) {
     }
 }
 
+TEST_F(StoreTest, TheWalkGivesTreeOrderWithDepthsAndStopsWhenAsked) {
+    // 1 (2 (4), 3), 5 (6): roots in their order, each before its children.
+    ProcessRecord* r1 = analyzer.InsertProcess(Record(1), nullptr, nullptr);
+    ProcessRecord* r2 = analyzer.InsertProcess(Record(2), r1, nullptr);
+    analyzer.InsertProcess(Record(3), r1, nullptr);
+    analyzer.InsertProcess(Record(4), r2, nullptr);
+    ProcessRecord* r5 = analyzer.InsertProcess(Record(5), nullptr, nullptr);
+    analyzer.InsertProcess(Record(6), r5, nullptr);
+    struct Case {
+        uint32_t stopAt;  // 0: never
+        std::vector<std::pair<uint32_t, int>> visited;
+        bool completed;
+    };
+    const Case cases[] = {
+        {0, {{1, 0}, {2, 1}, {4, 2}, {3, 1}, {5, 0}, {6, 1}}, true},
+        {4, {{1, 0}, {2, 1}, {4, 2}}, false},
+        {1, {{1, 0}}, false},
+        {6, {{1, 0}, {2, 1}, {4, 2}, {3, 1}, {5, 0}, {6, 1}}, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::pair<uint32_t, int>> visited;
+        const bool completed = analyzer.Store().Read().ForEachProcessInTreeOrder(
+            [&](const ProcessRecord& p, int depth) {
+                visited.emplace_back(p.id, depth);
+                return p.id != c.stopAt;
+            });
+        EXPECT_EQ(visited, c.visited) << c.stopAt;
+        EXPECT_EQ(completed, c.completed) << c.stopAt;
+    }
+    // A visitor that takes the record alone sees the same order.
+    std::vector<uint32_t> ids;
+    analyzer.Store().Read().ForEachProcessInTreeOrder(
+        [&](const ProcessRecord& p) { ids.push_back(p.id); });
+    EXPECT_EQ(ids, (std::vector<uint32_t>{1, 2, 4, 3, 5, 6}));
+}
+
+TEST_F(StoreTest, TryReadFailsOnlyWhileAnotherThreadHoldsTheStore) {
+    EXPECT_TRUE(analyzer.Store().TryRead().has_value());
+    const auto held = analyzer.Store().Read();
+    // The lock is the thread's own: it may read again.
+    EXPECT_TRUE(analyzer.Store().TryRead().has_value());
+    bool other = true;
+    std::thread([&] { other = analyzer.Store().TryRead().has_value(); }).join();
+    EXPECT_FALSE(other);
+}
+
 TEST_F(StoreTest, SecondRootWithAnExistingIdDoesNotHideTheFirst) {
     // Only while stopping does the parser add a record whose id exists; the first stays found.
     ProcessRecord* first = analyzer.InsertProcess(Record(7), nullptr, nullptr);
