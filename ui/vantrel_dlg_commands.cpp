@@ -77,11 +77,7 @@ void CVantrelDlg::OnDropFiles(HDROP drop) {
 }
 
 void CVantrelDlg::OpenLog(const std::string& path) {
-    bool otherFile = false;
-    {
-        const auto store = analyzer.Store().Read();
-        otherFile = !EqualsNoCaseMultibyte(path, analyzer.LogPath());
-    }
+    const bool otherFile = !EqualsNoCaseMultibyte(path, analyzer.LogPath());
     if (otherFile) {
         // The store is cleared for another file: nothing may point into it any more, and the rows
         // of a file no longer followed are not left on screen.
@@ -197,6 +193,7 @@ win::MessageWindow::Result CVantrelDlg::OnTimer(UINT_PTR id) {
     std::string path;
     uint64_t readOffset = 0;
     {
+        // One hold, so that the offset is the path's.
         const auto store = analyzer.Store().Read();
         path = analyzer.LogPath();
         readOffset = analyzer.ReadOffset();
