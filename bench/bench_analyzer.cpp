@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
             while (passing) {
                 const auto asked = Clock::now();
                 {
-                    std::lock_guard guard(analyzer.lock);
+                    const auto guard = analyzer.Store().Read();
                     longestWait = std::max(longestWait, Seconds(Clock::now() - asked));
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -155,17 +155,12 @@ int main(int argc, char** argv) {
         passing = false;
         window.join();
         peak = std::max(peak, ReadStatusKib("VmHWM:"));
-        std::lock_guard guard(analyzer.lock);
         processes = 0;
         behaviors = 0;
-        std::vector<const ProcessRecord*> stack(analyzer.roots.begin(), analyzer.roots.end());
-        while (!stack.empty()) {
-            const ProcessRecord* p = stack.back();
-            stack.pop_back();
+        analyzer.Store().Read().ForEachProcessInTreeOrder([&](const ProcessRecord& p) {
             ++processes;
-            behaviors += p->behaviors.size();
-            stack.insert(stack.end(), p->children.begin(), p->children.end());
-        }
+            behaviors += p.behaviors.size();
+        });
     }
     // Now that the passes have given memory back: the system hands out recently freed memory faster
     // than memory the process never had (--fresh-memory), and the second and third pass had it so.

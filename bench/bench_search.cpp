@@ -60,7 +60,7 @@ void Measure(LogAnalyzer& analyzer, const Pattern& pattern, uint64_t behaviours)
             while (!stop.load()) {
                 const auto asked = Clock::now();
                 {
-                    std::lock_guard guard(analyzer.lock);
+                    const auto guard = analyzer.Store().Read();
                     waited = std::max(waited, Milliseconds(Clock::now() - asked));
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -126,15 +126,10 @@ int main(int argc, char** argv) {
     uint64_t behaviours = 0;
     uint64_t processes = 0;
     {
-        std::lock_guard guard(analyzer.lock);
-        std::vector<const ProcessRecord*> stack(analyzer.roots.begin(), analyzer.roots.end());
-        while (!stack.empty()) {
-            const ProcessRecord* p = stack.back();
-            stack.pop_back();
+        analyzer.Store().Read().ForEachProcessInTreeOrder([&](const ProcessRecord& p) {
             ++processes;
-            behaviours += p->behaviors.size();
-            stack.insert(stack.end(), p->children.begin(), p->children.end());
-        }
+            behaviours += p.behaviors.size();
+        });
     }
     std::printf("%s: %llu processes, %llu behaviours, read in %.1f s\n", argv[1],
                 static_cast<unsigned long long>(processes),

@@ -50,8 +50,8 @@ void Rebuild(uint32_t processes) {
         table.clear();
         const auto start = Clock::now();
         {
-            std::lock_guard guard(analyzer.lock);
-            AppendSubtreeRows(table, 0, analyzer.SnapshotRoots(), icons);
+            const auto guard = analyzer.Store().Read();
+            AppendSubtreeRows(table, 0, guard.SnapshotRoots(), icons);
         }
         best = std::min(best, Seconds(Clock::now() - start));
         rows = table.size();
@@ -82,7 +82,7 @@ void Sort(std::size_t count) {
             for (bool offLock : {false, true}) {
                 {
                     // Both ways start from the same order.
-                    std::lock_guard guard(analyzer.lock);
+                    const auto guard = analyzer.Store().Read();
                     SortBehaviors(process->behaviors, (column + 1) % 4, ascending);
                 }
                 // The follower's side: how long it waits for the lock while the sort runs.
@@ -92,7 +92,7 @@ void Sort(std::size_t count) {
                     while (!done) {
                         const auto asked = Clock::now();
                         {
-                            std::lock_guard guard(analyzer.lock);
+                            const auto guard = analyzer.Store().Read();
                             longestWait = std::max(longestWait, Seconds(Clock::now() - asked));
                         }
                         std::this_thread::sleep_for(std::chrono::microseconds(100));
@@ -101,9 +101,9 @@ void Sort(std::size_t count) {
                 const auto start = Clock::now();
                 Clock::duration longestHold{};
                 if (offLock) {
-                    SortBehaviorsOffLock(analyzer.lock, target, column, ascending, &longestHold);
+                    SortBehaviorsOffLock(analyzer.Store(), target, column, ascending, &longestHold);
                 } else {
-                    std::lock_guard guard(analyzer.lock);
+                    const auto guard = analyzer.Store().Read();
                     SortBehaviors(process->behaviors, column, ascending);
                 }
                 const double s = Seconds(Clock::now() - start);

@@ -197,7 +197,7 @@ int Driver::Run() {
     const double loadStart = Now();
     PostDrop(hwnd_, options_.log);
     for (int i = 0; i < 6000; ++i) {
-        if (window_.rebuildCount.load() >= 2 && window_.analyzer.progress.load() >= 100.0) {
+        if (window_.RebuildCount() >= 2 && window_.Analyzer().progress.load() >= 100.0) {
             break;
         }
         ::Sleep(50);
@@ -251,7 +251,7 @@ int Driver::Run() {
     const int column0 = ListView_GetColumnWidth(tree_, 0);
     Call([&] {
         for (int i = top; i < std::min(rows, top + perPage); ++i) {
-            const ProcessRow& row = window_.treeList.rows[static_cast<std::size_t>(i)];
+            const ProcessRow& row = window_.TreeList().rows[static_cast<std::size_t>(i)];
             if (row.expandState == ExpandState::kExpanded && row.indent * 8 + 40 < column0 &&
                 row.descendantCount > biggest) {
                 best = i;
@@ -265,7 +265,7 @@ int Driver::Run() {
         ::SendMessageA(tree_, LVM_GETITEMRECT, static_cast<WPARAM>(best),
                        reinterpret_cast<LPARAM>(&label));
         int indent = 0;
-        Call([&] { indent = window_.treeList.rows[static_cast<std::size_t>(best)].indent; });
+        Call([&] { indent = window_.TreeList().rows[static_cast<std::size_t>(best)].indent; });
         POINT box{label.left + 8 * indent - 12, (label.top + label.bottom) / 2 - 1};
         ::ClientToScreen(tree_, &box);
         std::printf("fold: row %d with %d descendants\n", best, biggest);
@@ -275,10 +275,10 @@ int Driver::Run() {
         }
     }
     for (int i = 0; i < 2; ++i) {
-        const int before = window_.rebuildCount.load();
+        const int before = window_.RebuildCount();
         Time("F5", [&] {
             Key(VK_F5);
-            for (int k = 0; k < 2000 && window_.rebuildCount.load() == before; ++k) {
+            for (int k = 0; k < 2000 && window_.RebuildCount() == before; ++k) {
                 ::Sleep(1);
             }
         });

@@ -41,8 +41,8 @@ int RunCsvCommand(const CliInput& input) {
     std::string out;
     BehaviorCsv::AppendHeader(out);
     bool written = true;
-    std::lock_guard guard(analyzer.lock);
-    ForEachProcessInTreeOrder(analyzer.roots, [&](const ProcessRecord& process) {
+    const ProcessStore::Reader store = analyzer.Store().Read();
+    store.ForEachProcessInTreeOrder([&](const ProcessRecord& process) {
         for (const BehaviorRecord& behavior : process.behaviors) {
             if (!written) {
                 return;

@@ -35,22 +35,9 @@ class EventPrinter {
     // Appends the events for what changed since the last call. The caller holds the lock.
     void AppendChanges(const ProcessList& roots, std::string& out) {
         // Parents come before their children, so a reader always knows a process's creator.
-        struct Frame {
-            const ProcessList* list;
-            std::size_t next;
-            const ProcessRecord* parent;
-        };
-        std::vector<Frame> stack{{&roots, 0, nullptr}};
-        while (!stack.empty()) {
-            Frame& top = stack.back();
-            if (top.next == top.list->size()) {
-                stack.pop_back();
-                continue;
-            }
-            const ProcessRecord& process = *(*top.list)[top.next++];
-            AppendProcessChanges(process, top.parent, out);
-            stack.push_back({&process.children, 0, &process});
-        }
+        ForEachProcessInTreeOrder(roots, [&](const ProcessRecord& process) {
+            AppendProcessChanges(process, process.parent, out);
+        });
     }
 
     // The store was cleared: records seen so far are gone.
@@ -227,8 +214,7 @@ int RunFollowCommand(const CliInput& input) {
             analyzer.RestartLog();
             out.append("{\"event\":\"restart\"}\n");
         } else {
-            std::lock_guard guard(analyzer.lock);
-            printer.AppendChanges(analyzer.roots, out);
+            printer.AppendChanges(analyzer.Store().Read().roots(), out);
         }
         // Flushed per pass, so a reader sees each pass's events as they come; a failure is said
         // once, when the output is finished.

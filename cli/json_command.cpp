@@ -46,10 +46,10 @@ void WriteProcessFields(JsonWriter& w, const ProcessRecord& p) {
 // With a filter, only the processes it keeps are written, each with its kept children.
 void WriteStore(JsonWriter& w, std::string_view logPath, LogAnalyzer& analyzer,
                 const SearchPattern* filter) {
-    std::lock_guard guard(analyzer.lock);
+    const ProcessStore::Reader store = analyzer.Store().Read();
     std::unordered_set<const ProcessRecord*> kept;
     if (filter != nullptr) {
-        kept = KeptProcesses(analyzer.roots, *filter);
+        kept = KeptProcesses(store.roots(), *filter);
     }
     w.Raw("{");
     w.Key("log");
@@ -62,7 +62,7 @@ void WriteStore(JsonWriter& w, std::string_view logPath, LogAnalyzer& analyzer,
         std::size_t next;
         bool written;  // a process of this list was written already
     };
-    std::vector<Frame> stack{{&analyzer.roots, 0, false}};
+    std::vector<Frame> stack{{&store.roots(), 0, false}};
     // Once a write has failed, the rest would go nowhere: the command fails anyway.
     while (!stack.empty() && !OutputFailed()) {
         Frame& top = stack.back();

@@ -152,8 +152,8 @@ int RunSearchCommand(const CliInput& input) {
     }
     BehaviorSearch search(std::move(query));
     std::vector<BehaviorHit> hits;
-    std::lock_guard store(analyzer.lock);
-    search.Continue(analyzer.roots, hits, BehaviorSearch::Clock::time_point::max());
+    const ProcessStore::Reader store = analyzer.Store().Read();
+    search.Continue(store.roots(), hits, BehaviorSearch::Clock::time_point::max());
     JsonWriter writer;
     for (const BehaviorHit& hit : hits) {
         WriteHit(writer, hit);

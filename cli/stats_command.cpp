@@ -45,21 +45,16 @@ int RunStatsCommand(const CliInput& input) {
         // Behaviours share their action texts, so they are counted by where the text is and only
         // the few distinct texts are compared.
         std::unordered_map<const char*, std::pair<std::string_view, uint64_t>> byText;
-        std::lock_guard guard(analyzer.lock);
-        std::vector<const ProcessRecord*> stack(analyzer.roots.begin(), analyzer.roots.end());
-        while (!stack.empty()) {
-            const ProcessRecord* p = stack.back();
-            stack.pop_back();
+        analyzer.Store().Read().ForEachProcessInTreeOrder([&](const ProcessRecord& p) {
             ++processes;
-            behaviors += p->behaviors.size();
-            for (const BehaviorRecord& b : p->behaviors) {
+            behaviors += p.behaviors.size();
+            for (const BehaviorRecord& b : p.behaviors) {
                 const std::string_view action = b.action();
                 auto& [text, count] = byText[action.data()];
                 text = action;
                 ++count;
             }
-            stack.insert(stack.end(), p->children.begin(), p->children.end());
-        }
+        });
         for (const auto& [where, counted] : byText) {
             perAction[counted.first] += counted.second;
         }

@@ -9,6 +9,8 @@
 #include <string_view>
 
 #include "engine/process_record.h"
+// ForEachProcessInTreeOrder gives the rows' order.
+#include "engine/process_store.h"
 
 class BehaviorCsv {
   public:
@@ -20,7 +22,7 @@ class BehaviorCsv {
     // The byte-order mark and the header row: 进程, PID, PPID, 编号, 时间, 行为, 处理, 信息,
     // 详细信息.
     static void AppendHeader(std::string& out);
-    // One row: `behavior` of `process`. The caller holds the analyzer's lock.
+    // One row: `behavior` of `process`. The caller holds the store's lock.
     void AppendRow(const ProcessRecord& process, const BehaviorRecord& behavior, std::string& out);
 
     // `text` as one cell: quoted when it holds a comma, a quote, CR or LF, its quotes doubled.
@@ -32,24 +34,3 @@ class BehaviorCsv {
     AppendUtf8 appendUtf8_;
     std::string scratch_;
 };
-
-// Calls `visit(process)` for every process under `roots` in the order of the tree: roots in their
-// order, each process before its children. Without recursion, as chains can be thousands deep.
-template <typename Visit>
-void ForEachProcessInTreeOrder(const ProcessList& roots, Visit&& visit) {
-    struct Frame {
-        const ProcessList* list;
-        std::size_t next;
-    };
-    std::vector<Frame> stack{{&roots, 0}};
-    while (!stack.empty()) {
-        Frame& top = stack.back();
-        if (top.next == top.list->size()) {
-            stack.pop_back();
-            continue;
-        }
-        const ProcessRecord& process = *(*top.list)[top.next++];
-        visit(process);
-        stack.push_back({&process.children, 0});
-    }
-}

@@ -1,7 +1,6 @@
 #include "engine/behavior_search.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "engine/log_analyzer.h"
 
@@ -154,9 +153,9 @@ bool SearchInSlices(LogAnalyzer& analyzer, BehaviorSearch& search,
     for (;;) {
         bool finished = false;
         {
-            std::lock_guard store(analyzer.lock);
+            const ProcessStore::Reader store = analyzer.Store().Read();
             const auto taken = BehaviorSearch::Clock::now();
-            finished = search.Continue(analyzer.roots, hits, taken + slice, &cancel);
+            finished = search.Continue(store.roots(), hits, taken + slice, &cancel);
             if (stats != nullptr) {
                 const auto held = BehaviorSearch::Clock::now() - taken;
                 ++stats->slices;

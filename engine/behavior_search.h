@@ -1,5 +1,5 @@
 // The search over every behaviour of the store, in the order of the tree, done in pieces: each
-// piece runs with the analyzer's lock held for a bounded time and remembers where it stopped, so
+// piece runs with the store's lock held for a bounded time and remembers where it stopped, so
 // the follower and the window go on between pieces. Also the tree filter that keeps the processes a
 // pattern concerns, with their ancestors and descendants.
 #pragma once
@@ -39,7 +39,7 @@ class BehaviorSearch {
 
     const BehaviorQuery& Query() const { return query_; }
 
-    // Searches on from where the last call stopped, with the analyzer's lock held by the caller,
+    // Searches on from where the last call stopped, with the store's lock held by the caller,
     // appending hits to `hits`. Returns true once every process has been searched; false when
     // `deadline` passed or `cancel` (if any) was set first. `roots` must be the same list each
     // call, and the store must not have been cleared since the first.
@@ -88,7 +88,7 @@ struct SliceStats {
     BehaviorSearch::Clock::duration longestHold{};  // the lock, from taken to given back
 };
 
-// Runs `search` over the analyzer's store to its end, holding the analyzer's lock for at most
+// Runs `search` over the analyzer's store to its end, holding the store's lock for at most
 // about `slice` at a time. After each piece, without the lock, `afterSlice` gets that piece's new
 // hits (it may move them away). Returns false when `cancel` was set first.
 bool SearchInSlices(LogAnalyzer& analyzer, BehaviorSearch& search,
@@ -97,6 +97,6 @@ bool SearchInSlices(LogAnalyzer& analyzer, BehaviorSearch& search,
                     SliceStats* stats = nullptr);
 
 // The processes a filter by `pattern` keeps: each process that matches (ProcessMatches), every
-// ancestor of one and every descendant of one. Needs the analyzer's lock.
+// ancestor of one and every descendant of one. Needs the store's lock.
 std::unordered_set<const ProcessRecord*> KeptProcesses(const ProcessList& roots,
                                                        const SearchPattern& pattern);

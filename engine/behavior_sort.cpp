@@ -57,12 +57,11 @@ std::size_t SliceKeyBytes(int column) {
     return kSortSlice * (column == 3 ? 160 : 32);
 }
 
-// The lock for one hold, noting how long it was held when asked to.
+// The store's lock for one hold, noting how long it was held when asked to.
 class Hold {
   public:
-    Hold(std::recursive_mutex& lock, std::chrono::steady_clock::duration* longest)
-        : lock_(lock), longest_(longest) {
-        lock_.lock();
+    Hold(const ProcessStore& store, std::chrono::steady_clock::duration* longest)
+        : reader_(store.Read()), longest_(longest) {
         if (longest_ != nullptr) {
             since_ = std::chrono::steady_clock::now();
         }
@@ -71,26 +70,25 @@ class Hold {
         if (longest_ != nullptr) {
             *longest_ = std::max(*longest_, std::chrono::steady_clock::now() - since_);
         }
-        lock_.unlock();
     }
     Hold(const Hold&) = delete;
     Hold& operator=(const Hold&) = delete;
 
   private:
-    std::recursive_mutex& lock_;
+    ProcessStore::Reader reader_;
     std::chrono::steady_clock::duration* longest_;
     std::chrono::steady_clock::time_point since_;
 };
 
 // One attempt of SortBehaviorsOffLock: 1 sorted, 0 nothing to do (the list was dropped), -1
 // elements were taken away meanwhile, so the copy is no longer a prefix of the sequence.
-int SortOnce(std::recursive_mutex& lock, SegmentedArray<BehaviorRecord>* const& target, KeyOf key,
+int SortOnce(const ProcessStore& store, SegmentedArray<BehaviorRecord>* const& target, KeyOf key,
              int column, bool ascending, std::chrono::steady_clock::duration* longestHold) {
     SegmentedArray<BehaviorRecord>* behaviors = nullptr;
     std::size_t count = 0;
     std::size_t removals = 0;
     {
-        Hold guard(lock, longestHold);
+        Hold guard(store, longestHold);
         behaviors = target;
         if (behaviors == nullptr) {
             return 0;
@@ -108,7 +106,7 @@ int SortOnce(std::recursive_mutex& lock, SegmentedArray<BehaviorRecord>* const& 
         std::string& bytes = keys.emplace_back(SliceKeyBytes(column), '\0');
         bytes.clear();
         {
-            Hold guard(lock, longestHold);
+            Hold guard(store, longestHold);
             if (target != behaviors) {
                 return 0;
             }
@@ -141,7 +139,7 @@ int SortOnce(std::recursive_mutex& lock, SegmentedArray<BehaviorRecord>* const& 
         sorted.push_back(k.record);
     }
     {
-        Hold guard(lock, longestHold);
+        Hold guard(store, longestHold);
         if (target != behaviors) {
             return 0;
         }
@@ -180,7 +178,7 @@ void SortBehaviors(SegmentedArray<BehaviorRecord>& behaviors, int column, bool a
     behaviors.NoteReordered();
 }
 
-bool SortBehaviorsOffLock(std::recursive_mutex& lock, SegmentedArray<BehaviorRecord>* const& target,
+bool SortBehaviorsOffLock(const ProcessStore& store, SegmentedArray<BehaviorRecord>* const& target,
                           int column, bool ascending,
                           std::chrono::steady_clock::duration* longestHold) {
     const KeyOf key = ColumnKey(column);
@@ -190,7 +188,7 @@ bool SortBehaviorsOffLock(std::recursive_mutex& lock, SegmentedArray<BehaviorRec
     // A behaviour withdrawn meanwhile (a held line taken back) would leave the copy wrong: the
     // sort then starts again.
     for (;;) {
-        const int outcome = SortOnce(lock, target, key, column, ascending, longestHold);
+        const int outcome = SortOnce(store, target, key, column, ascending, longestHold);
         if (outcome >= 0) {
             return outcome == 1;
         }

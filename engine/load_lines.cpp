@@ -56,7 +56,7 @@ bool LogAnalyzer::ParseLoadLine(const std::string_view* fields, bool isModule) {
     // Opening and decoding a module file is the dearest step of parsing: not for a line that will
     // be dropped anyway. The process is looked up again, with the append, once that work is done.
     {
-        std::lock_guard guard(lock);
+        const auto hold = store_.Hold();
         if (FindActor(processId) == nullptr) {
             return false;
         }
@@ -89,13 +89,13 @@ bool LogAnalyzer::ParseLoadLine(const std::string_view* fields, bool isModule) {
     }
 
     const std::string text = LoadText(path, sub, count);
-    std::lock_guard guard(lock);
+    const auto hold = store_.Hold();
     ProcessRecord* process = FindActor(processId);
     if (process == nullptr) {
         return false;
     }
     UseSpareChunk();
-    process->behaviors.push_back(StoreBehavior(
+    process->behaviors.push_back(store_.StoreBehavior(
         BehaviorText{fields[1], isModule ? "加载模块" : "加载驱动", text, text, fields[5]}));
     NoteAppended(process);
     NoteArenaNext();

@@ -1,10 +1,5 @@
 #include "engine/log_analyzer.h"
 
-#include <algorithm>
-#include <cstring>
-#include <new>
-
-#include "engine/behavior_tag.h"
 #include "engine/parse_scratch.h"
 #include "engine/platform.h"
 
@@ -26,54 +21,39 @@ LogAnalyzer::LogAnalyzer(AnalyzerSeams seams)
     if (!seams_.files) {
         seams_.files = MakePlatformLogFileSource();
     }
-    // Reading another user's process files needs these where an administrator runs the viewer;
-    // nothing depends on them, so a failure is no error.
-    EnablePrivilege("SeDebugPrivilege");
-    EnablePrivilege("SeSecurityPrivilege");
     followerThread = std::thread([this] { FollowLoop(); });
 }
 
 LogAnalyzer::~LogAnalyzer() {
-    stopRequested = true;
-    stopEvent_.Set();
-    wakeEvent.Set();
-    followerThread.join();
-    wakeHandled_.notify_all();
+    Stop();
     ClearProcesses();
 }
 
-ProcessRecord* LogAnalyzer::FindProcess(uint32_t id, const ProcessList& list) {
-    std::lock_guard guard(lock);
-    if (stopRequested) {
-        return nullptr;
+void LogAnalyzer::Stop() {
+    stopRequested_ = true;
+    store_.SetStopping();
+    stopEvent_.Set();
+    wakeEvent_.Set();
+    if (followerThread.joinable()) {
+        followerThread.join();
     }
-    ProcessRecord* record = byId_.Find(id);
-    if (record == nullptr || !IsReachableFrom(record, list)) {
-        return nullptr;
+    {
+        // Taken so that a waiter between its test and its wait cannot miss the notification.
+        std::lock_guard guard(wakeMutex_);
     }
-    return record;
-}
-
-bool LogAnalyzer::IsReachableFrom(const ProcessRecord* record, const ProcessList& list) const {
-    if (&list == &roots) {
-        return true;
-    }
-    while (record->parent != nullptr) {
-        record = record->parent;
-    }
-    return std::find(list.begin(), list.end(), record) != list.end();
+    wakeHandled_.notify_all();
 }
 
 ProcessRecord* LogAnalyzer::FindActor(uint32_t id) {
-    // Called by the parser with `lock` held: no other lookup, no other hold.
-    if (stopRequested || IsStalePass()) {
+    // Called by the parser with the store's lock held: no other lookup, no other hold.
+    if (stopRequested_ || IsStalePass()) {
         return nullptr;
     }
     // Consecutive lines mostly come from the same process.
     if (lastActor_ != nullptr && lastActor_->id == id) {
         return lastActor_;
     }
-    ProcessRecord* record = byId_.Find(id);
+    ProcessRecord* record = store_.FindById(id);
     if (record != nullptr) {
         lastActor_ = record;
     }
@@ -87,104 +67,17 @@ bool LogAnalyzer::IsStalePass() const {
 
 ProcessRecord* LogAnalyzer::InsertProcess(std::unique_ptr<ProcessRecord> record,
                                           ProcessRecord* creator, const BehaviorText* creation) {
-    std::lock_guard guard(lock);
-    ProcessRecord* inserted = record.get();
-    records_.push_back(std::move(record));
-    // Linked before it is indexed: should memory run out on the way, no lookup finds a record
-    // that is not in the tree.
-    inserted->parent = creator;
-    (creator == nullptr ? roots : creator->children).push_back(inserted);
-    byId_.Add(inserted->id, inserted);
+    const auto hold = store_.Hold();
+    ProcessRecord* inserted = store_.InsertProcess(std::move(record), creator, creation);
     NoteInserted(inserted);
     if (creator != nullptr && creation != nullptr) {
-        creator->behaviors.push_back(StoreBehavior(*creation));
         NoteAppended(creator);
     }
     return inserted;
 }
 
 void LogAnalyzer::AppendBehavior(ProcessRecord* record, const BehaviorText& behavior) {
-    std::lock_guard guard(lock);
-    record->behaviors.push_back(StoreBehavior(behavior));
-}
-
-const BehaviorRecord::Labels* LogAnalyzer::InternLabels(std::string_view action,
-                                                        std::string_view handling) {
-    // A log has a handful of handling texts. Should one give every line a text of its own, the
-    // pairs stop being shared rather than growing a table without end.
-    constexpr std::size_t kMostShared = 4096;
-    // Most lines repeat a recent pair: a small direct-mapped cache spares hashing the texts.
-    const std::size_t slot = (action.size() * 7 + handling.size() * 13 +
-                              (handling.empty() ? 0 : static_cast<unsigned char>(handling[0]))) %
-                             std::size(recentLabels_);
-    if (const BehaviorRecord::Labels* recent = recentLabels_[slot];
-        recent != nullptr && recent->action == action && recent->handling == handling) {
-        return recent;
-    }
-    const auto it = labels_.find(BehaviorRecord::Labels{action, handling});
-    if (it != labels_.end()) {
-        recentLabels_[slot] = &*it;
-        return &*it;
-    }
-    const BehaviorRecord::Labels stored{texts_.Copy(action), texts_.Copy(handling)};
-    if (labels_.size() < kMostShared) {
-        return &*labels_.insert(stored).first;
-    }
-    auto* labels = reinterpret_cast<BehaviorRecord::Labels*>(
-        texts_.Allocate(sizeof(BehaviorRecord::Labels), alignof(BehaviorRecord::Labels)));
-    return new (labels) BehaviorRecord::Labels(stored);
-}
-
-const BehaviorRecord::Labels* LogAnalyzer::TagLabels(const BehaviorTag& tag,
-                                                     std::string_view handling) {
-    const auto index = static_cast<std::size_t>(&tag - BehaviorTags().data());
-    if (tagLabels_.size() <= index) {
-        tagLabels_.resize(BehaviorTags().size());
-    }
-    RecentTagLabels& recent = tagLabels_[index];
-    for (const BehaviorRecord::Labels* labels : recent.pairs) {
-        if (labels != nullptr && labels->handling == handling) {
-            return labels;
-        }
-    }
-    const BehaviorRecord::Labels* labels = InternLabels(tag.label, handling);
-    recent.pairs[recent.next] = labels;
-    recent.next = (recent.next + 1) % std::size(recent.pairs);
-    return labels;
-}
-
-BehaviorRecord LogAnalyzer::StoreBehavior(const BehaviorText& text) {
-    return StoreBehavior(text, InternLabels(text.action, text.handling));
-}
-
-BehaviorRecord LogAnalyzer::StoreBehavior(const BehaviorText& text,
-                                          const BehaviorRecord::Labels* labels) {
-    // Lines are read in pieces of at most the read cap, so their texts are far from 4 GiB; a
-    // longer text handed in through the interface is cut rather than wrapped.
-    constexpr std::size_t kLongest = UINT32_MAX - 1;
-    const std::string_view time = text.time.substr(0, kLongest);
-    const std::string_view info = text.info.substr(0, kLongest);
-    const bool sameDetail = text.detail == text.info;
-    const std::string_view detail =
-        sameDetail ? std::string_view() : text.detail.substr(0, kLongest);
-    const auto timeLength = static_cast<uint32_t>(time.size());
-    const auto infoLength = static_cast<uint32_t>(info.size());
-    const uint32_t detailCode = sameDetail ? 0 : static_cast<uint32_t>(detail.size()) + 1;
-    char* p = texts_.Allocate(BehaviorRecord::LengthSize(timeLength) + time.size() +
-                              BehaviorRecord::LengthSize(infoLength) + info.size() +
-                              BehaviorRecord::LengthSize(detailCode) + detail.size());
-    BehaviorRecord record;
-    record.texts_ = p;
-    for (const auto& [length, piece] : {std::pair{timeLength, time}, std::pair{infoLength, info},
-                                        std::pair{detailCode, detail}}) {
-        p = BehaviorRecord::WriteLength(p, length);
-        if (!piece.empty()) {
-            std::memcpy(p, piece.data(), piece.size());
-            p += piece.size();
-        }
-    }
-    record.labels_ = labels;
-    return record;
+    store_.AppendBehavior(record, behavior);
 }
 
 void LogAnalyzer::WithdrawProvisional() {
@@ -196,7 +89,7 @@ void LogAnalyzer::WithdrawProvisional() {
         // The window may have sorted the sequence since: look for the behaviour itself.
         auto& behaviors = line->appendedTo->behaviors;
         for (std::size_t i = behaviors.size(); i-- > 0;) {
-            if (behaviors[i].texts_ == line->appended) {
+            if (behaviors[i].Identity() == line->appended) {
                 behaviors.erase(i);
                 break;
             }
@@ -207,12 +100,7 @@ void LogAnalyzer::WithdrawProvisional() {
     }
     if (ProcessRecord* inserted = line->inserted) {
         // Out of the tree and the index, but still owned: the window may hold its behaviours.
-        ProcessList& list = inserted->parent != nullptr ? inserted->parent->children : roots;
-        if (const auto it = std::find(list.rbegin(), list.rend(), inserted); it != list.rend()) {
-            list.erase(std::next(it).base());
-        }
-        inserted->parent = nullptr;
-        byId_.Remove(inserted->id, inserted);
+        store_.Detach(inserted);
     }
     lastActor_ = nullptr;
     linesParsed_ -= line->counted.lines;
@@ -220,31 +108,45 @@ void LogAnalyzer::WithdrawProvisional() {
 }
 
 void LogAnalyzer::ClearProcesses() {
-    std::lock_guard guard(lock);
+    const auto hold = store_.Hold();
     provisional_.reset();
-    roots.clear();
-    byId_.Clear();
     lastActor_ = nullptr;
     linesParsed_ = 0;
     linesDropped_ = 0;
-    // Records own no other records, so even a chain a million levels deep goes without recursion.
-    records_.clear();
-    labels_.clear();
-    std::fill(std::begin(recentLabels_), std::end(recentLabels_), nullptr);
-    tagLabels_.clear();
-    texts_.Clear();
+    store_.ClearProcesses();
 }
 
 std::size_t LogAnalyzer::ScratchBytes() const {
     return scratch_->batch.capacity() * sizeof(PendingBehavior);
 }
 
-ProcessList LogAnalyzer::SnapshotRoots() {
-    std::lock_guard guard(lock);
-    return roots;
+bool LogAnalyzer::StoppedAtReadCap() {
+    const auto hold = store_.Hold();
+    return stoppedAtReadCap_;
 }
 
-bool LogAnalyzer::StoppedAtReadCap() {
-    std::lock_guard guard(lock);
-    return stoppedAtReadCap_;
+std::string LogAnalyzer::LogPath() const {
+    const auto hold = store_.Hold();
+    return logPath_;
+}
+
+uint64_t LogAnalyzer::ReadOffset() const {
+    const auto hold = store_.Hold();
+    return readOffset_;
+}
+
+void LogAnalyzer::WaitForPassEnd() {
+    doneEvent_.Wait();
+}
+
+bool LogAnalyzer::PassEnded() {
+    return doneEvent_.IsSet();
+}
+
+void LogAnalyzer::ResetPassEnded() {
+    doneEvent_.Reset();
+}
+
+void LogAnalyzer::SignalPassEnded() {
+    doneEvent_.Set();
 }

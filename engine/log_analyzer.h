@@ -1,5 +1,5 @@
-// The engine object: the process and behaviour store, the parser that fills it, and the follower
-// thread that reads the log.
+// The engine object: the parser that fills the process and behaviour store, and the follower
+// thread that reads the log. The store itself (process_store.h) is reached through Store().
 #pragma once
 
 #include <atomic>
@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "engine/device_path.h"
-#include "engine/id_index.h"
 #include "engine/log_file.h"
 #include "engine/manual_reset_event.h"
 #include "engine/process_record.h"
 #include "engine/signer_seam.h"
+#include "engine/process_store.h"
 #include "engine/text_arena.h"
 
 struct BehaviorTag;
@@ -58,12 +58,11 @@ class LogAnalyzer {
     LogAnalyzer(const LogAnalyzer&) = delete;
     LogAnalyzer& operator=(const LogAnalyzer&) = delete;
 
-    // --- The store. Every operation takes `lock` for its own duration; a reader on another
-    // thread holds `lock` while it walks records or reads their fields.
+    // --- The store. Readers hold its lock through a guard (Store().Read()); changes from outside
+    // the parser go through these, each in one hold of the lock.
 
-    // The first record with `id` in a pre-order walk of `list` (roots or a snapshot of them);
-    // null when there is none or while the analyzer is stopping.
-    ProcessRecord* FindProcess(uint32_t id, const ProcessList& list);
+    ProcessStore& Store() { return store_; }
+    const ProcessStore& Store() const { return store_; }
     // Takes ownership of `record`. Without a creator it becomes the last root; with one, the
     // creator's last child, and `creation` (if any) is appended to the creator's behaviours, all in
     // one hold of the lock.
@@ -72,7 +71,6 @@ class LogAnalyzer {
     void AppendBehavior(ProcessRecord* record, const BehaviorText& behavior);
     // Destroys every record; references to records are invalid afterwards.
     void ClearProcesses();
-    ProcessList SnapshotRoots();
 
     // Turns one log line (without its CR LF) into changes of the store; bad lines change nothing.
     void ParseLine(std::string_view line);
@@ -97,11 +95,11 @@ class LogAnalyzer {
     // True once a pass over the current file stopped at kReadCap before the file's end: the store
     // lacks the rest of the file.
     bool StoppedAtReadCap();
-    // Asks for a pass (sets wakeEvent). Returns a ticket for WaitForWake.
+    // Asks for a pass. Returns a ticket for WaitForWake.
     uint64_t Wake();
     // A followed file that became shorter than what was read has been started anew by its writer.
-    // A pass that finds this reads no further and sets doneEvent; the store stays as it is until
-    // the owner, who may point into it, calls RestartLog. True from then until RestartLog.
+    // A pass that finds this reads no further and signals a pass's end; the store stays as it is
+    // until the owner, who may point into it, calls RestartLog. True from then until RestartLog.
     bool LogRestarted();
     // Clears the store and has the next pass read the file from its beginning.
     void RestartLog();
@@ -123,14 +121,24 @@ class LogAnalyzer {
     // wake parses it as it stands (zero once it may). Nothing when no line waits so.
     std::optional<std::chrono::milliseconds> HeldLineWait();
 
-    std::recursive_mutex lock;
-    ProcessList roots;                  // guarded by lock
-    std::string logPath;                // guarded by lock
-    uint64_t readOffset = 0;            // guarded by lock
+    // The path followed, and where the next pass starts reading it.
+    std::string LogPath() const;
+    uint64_t ReadOffset() const;
+
+    // --- A pass's end, signalled whenever a pass reaches the end of its limit (or fails, or finds
+    // the log started anew), and kept signalled until reset: the window's refresh thread waits for
+    // it, resets it, and rebuilds its rows.
+    void WaitForPassEnd();
+    bool PassEnded();
+    void ResetPassEnded();
+    // Signals it without a pass: wakes whoever waits, as the window does to stop its thread.
+    void SignalPassEnded();
+
+    // Ends the follower: lookups find nothing from now on, and no pass starts. The destructor
+    // stops it too.
+    void Stop();
+
     std::atomic<double> progress{0.0};  // percent of the current pass's limit read
-    std::atomic<bool> stopRequested{false};
-    ManualResetEvent wakeEvent;
-    ManualResetEvent doneEvent;  // set when a pass reaches the end of its limit
 
   private:
     struct ParseScratch;
@@ -155,19 +163,11 @@ class LogAnalyzer {
 
     bool ParseProcessCreate(std::string_view line);
     bool ParseLoadLine(const std::string_view* fields, bool isModule);
-    bool IsReachableFrom(const ProcessRecord* record, const ProcessList& list) const;
-    // The parser's lookup, with `lock` held: nothing is found while stopping, nor for a file that
-    // is no longer the one being followed (a pass over the old file may still be parsing its last
-    // lines). The index gives what the pre-order walk of the roots would.
+    // The parser's lookup, with the store's lock held: nothing is found while stopping, nor for a
+    // file that is no longer the one being followed (a pass over the old file may still be parsing
+    // its last lines). The index gives what the pre-order walk of the roots would.
     ProcessRecord* FindActor(uint32_t id);
     bool IsStalePass() const;
-    // The compact form of a behaviour, its texts copied into the store. Needs `lock`.
-    BehaviorRecord StoreBehavior(const BehaviorText& text);
-    BehaviorRecord StoreBehavior(const BehaviorText& text, const BehaviorRecord::Labels* labels);
-    const BehaviorRecord::Labels* InternLabels(std::string_view action, std::string_view handling);
-    // The shared pair of a tag's action label and `handling`: the same as InternLabels, but the
-    // tag's last few pairs are tried first, which gives the answer for almost every line.
-    const BehaviorRecord::Labels* TagLabels(const BehaviorTag& tag, std::string_view handling);
 
     // A last line without CR LF that a pass left for its writer to finish: where it starts, the
     // file's size then, and when. Parsed as it stands once a wake finds the file no larger at least
@@ -187,12 +187,13 @@ class LogAnalyzer {
         uint64_t length = 0;  // its bytes as parsed
         ProcessRecord* inserted = nullptr;
         ProcessRecord* appendedTo = nullptr;
-        const char* appended = nullptr;  // the appended behaviour's texts: its identity
+        const void* appended = nullptr;  // the appended behaviour's identity
         ProcessRecord* updated = nullptr;
         std::unique_ptr<ProcessFields> before;  // the updated record's fields before the line
         ParseCounts counted;                    // what the line added to the counts
     };
-    // The store's side of a provisional line, with `lock` held; cheap unless one is being parsed.
+    // The store's side of a provisional line, with the store's lock held; cheap unless one is being
+    // parsed.
     void NoteInserted(ProcessRecord* record) {
         if (recording_ != nullptr) {
             recording_->inserted = record;
@@ -201,7 +202,7 @@ class LogAnalyzer {
     void NoteAppended(ProcessRecord* record) {
         if (recording_ != nullptr) {
             recording_->appendedTo = record;
-            recording_->appended = record->behaviors.back().texts_;
+            recording_->appended = record->behaviors.back().Identity();
         }
     }
     void NoteUpdating(ProcessRecord* record) {
@@ -210,7 +211,7 @@ class LogAnalyzer {
             recording_->before = std::make_unique<ProcessFields>(*record);
         }
     }
-    // Undoes what the provisional line changed, with `lock` held.
+    // Undoes what the provisional line changed, with the store's lock held.
     void WithdrawProvisional();
 
     void FollowLoop();
@@ -225,55 +226,38 @@ class LogAnalyzer {
     AnalyzerSeams seams_;
     // Every path the parser converts goes through it; each pass starts by renewing it.
     DriveTableCache drives_;
-    // Owns every record, in creation order; roots and children only refer to them.
-    std::vector<std::unique_ptr<ProcessRecord>> records_;
-    // The first record created for each id, which is the one a pre-order walk meets first: ids
-    // are unique except for roots added while stopping, when lookups find nothing anyway.
-    IdIndex byId_;
+    ProcessStore store_;
     ProcessRecord* lastActor_ = nullptr;  // the parser's last lookup
     std::atomic<uint64_t> linesParsed_{0};
     std::atomic<uint64_t> linesDropped_{0};
     std::unique_ptr<ParseScratch> scratch_;
-    // The texts of every behaviour, and the shared action-and-handling pairs (guarded by lock).
-    TextArena texts_;
-    struct LabelsHash {
-        std::size_t operator()(const BehaviorRecord::Labels& l) const {
-            return std::hash<std::string_view>()(l.action) * 31 +
-                   std::hash<std::string_view>()(l.handling);
-        }
-    };
-    struct LabelsEqual {
-        bool operator()(const BehaviorRecord::Labels& a, const BehaviorRecord::Labels& b) const {
-            return a.action == b.action && a.handling == b.handling;
-        }
-    };
-    std::unordered_set<BehaviorRecord::Labels, LabelsHash, LabelsEqual> labels_;
-    const BehaviorRecord::Labels* recentLabels_[32] = {};
-    // By tag, the last few pairs used: a log has only a handful of handling texts.
-    struct RecentTagLabels {
-        const BehaviorRecord::Labels* pairs[8] = {};
-        std::size_t next = 0;
-    };
-    std::vector<RecentTagLabels> tagLabels_;
+
+    // The follower's bookkeeping is guarded by the store's lock, so that a change of file and the
+    // clearing of the store are one step for every reader and for the parser.
+    std::string logPath_;      // guarded by the store's lock
+    uint64_t readOffset_ = 0;  // guarded by the store's lock
+    std::atomic<bool> stopRequested_{false};
+    ManualResetEvent wakeEvent_;
+    ManualResetEvent doneEvent_;  // set when a pass reaches the end of its limit
 
     // Changes whenever the followed file does; a pass parses for the generation it started with.
-    uint64_t generation_ = 1;                  // guarded by lock
+    uint64_t generation_ = 1;                  // guarded by the store's lock
     std::atomic<uint64_t> passGeneration_{0};  // the running pass's, 0 outside passes
-    bool fileComplete_ = false;                // guarded by lock
-    bool stoppedAtReadCap_ = false;            // guarded by lock
-    HeldLine heldLine_;                        // guarded by lock
+    bool fileComplete_ = false;                // guarded by the store's lock
+    bool stoppedAtReadCap_ = false;            // guarded by the store's lock
+    HeldLine heldLine_;                        // guarded by the store's lock
     // Null but for the few passes between a held line's provisional parse and the pass that sees
     // how its writer went on.
-    std::unique_ptr<ProvisionalLine> provisional_;  // guarded by lock
+    std::unique_ptr<ProvisionalLine> provisional_;  // guarded by the store's lock
     ProvisionalLine* recording_ = nullptr;          // the follower's, set while one is parsed
-    LogProblem problem_ = LogProblem::None;         // guarded by lock
-    std::string problemDetail_;                     // guarded by lock
+    LogProblem problem_ = LogProblem::None;         // guarded by the store's lock
+    std::string problemDetail_;                     // guarded by the store's lock
     // The generation in which a pass found the file shorter than what was read; 0 for none.
-    uint64_t restartedGeneration_ = 0;  // guarded by lock
-    // With `lock` held: notes a file shorter than `readOffset` (log_restart.cpp).
+    uint64_t restartedGeneration_ = 0;  // guarded by the store's lock
+    // With the store's lock held: notes a file shorter than the read offset (log_restart.cpp).
     bool NoteShorterFile(uint64_t generation, uint64_t size);
-    // With `lock` held or not: clears the store and everything known of the followed file, so the
-    // next pass reads it from its beginning.
+    // With the store's lock held or not: clears the store and everything known of the followed
+    // file, so the next pass reads it from its beginning.
     void ReadFromStart();
 
     std::mutex wakeMutex_;

@@ -24,17 +24,17 @@ std::chrono::steady_clock::time_point SeamNow(const AnalyzerSeams& seams) {
 }  // namespace
 
 void LogAnalyzer::SetLogPath(const std::string& path) {
-    std::lock_guard guard(lock);
-    if (!EqualsNoCaseMultibyte(path, logPath)) {
+    const auto hold = store_.Hold();
+    if (!EqualsNoCaseMultibyte(path, logPath_)) {
         ReadFromStart();
     }
-    logPath = path;
+    logPath_ = path;
 }
 
 void LogAnalyzer::ReadFromStart() {
-    std::lock_guard guard(lock);
+    const auto hold = store_.Hold();
     ClearProcesses();
-    readOffset = 0;
+    readOffset_ = 0;
     heldLine_ = {};
     stoppedAtReadCap_ = false;
     problem_ = LogProblem::None;
@@ -45,12 +45,12 @@ void LogAnalyzer::ReadFromStart() {
 }
 
 void LogAnalyzer::SetFileComplete(bool complete) {
-    std::lock_guard guard(lock);
+    const auto hold = store_.Hold();
     fileComplete_ = complete;
 }
 
 LogAnalyzer::LogProblem LogAnalyzer::Problem(std::string* detail) {
-    std::lock_guard guard(lock);
+    const auto hold = store_.Hold();
     if (detail != nullptr) {
         *detail = problemDetail_;
     }
@@ -58,7 +58,7 @@ LogAnalyzer::LogProblem LogAnalyzer::Problem(std::string* detail) {
 }
 
 std::optional<std::chrono::milliseconds> LogAnalyzer::HeldLineWait() {
-    std::lock_guard guard(lock);
+    const auto hold = store_.Hold();
     if (!heldLine_.held) {
         return std::nullopt;
     }
@@ -73,13 +73,13 @@ uint64_t LogAnalyzer::Wake() {
         std::lock_guard guard(wakeMutex_);
         ticket = ++wakesRequested_;
     }
-    wakeEvent.Set();
+    wakeEvent_.Set();
     return ticket;
 }
 
 bool LogAnalyzer::WaitForWake(uint64_t ticket) {
     std::unique_lock guard(wakeMutex_);
-    wakeHandled_.wait(guard, [&] { return wakesHandled_ >= ticket || stopRequested; });
+    wakeHandled_.wait(guard, [&] { return wakesHandled_ >= ticket || stopRequested_; });
     return wakesHandled_ >= ticket;
 }
 
@@ -89,13 +89,13 @@ bool LogAnalyzer::WakeHandled(uint64_t ticket) {
 }
 
 void LogAnalyzer::FollowLoop() {
-    while (!stopRequested) {
-        wakeEvent.Wait();
-        if (stopRequested) {
+    while (!stopRequested_) {
+        wakeEvent_.Wait();
+        if (stopRequested_) {
             break;
         }
         // Reset before reading: a wake that arrives during the pass causes one more pass.
-        wakeEvent.Reset();
+        wakeEvent_.Reset();
         uint64_t requested;
         {
             std::lock_guard guard(wakeMutex_);
@@ -120,11 +120,11 @@ void LogAnalyzer::FollowLoop() {
 }
 
 bool LogAnalyzer::StorePosition(uint64_t generation, uint64_t offset) {
-    std::lock_guard guard(lock);
+    const auto hold = store_.Hold();
     if (generation != generation_) {
         return false;
     }
-    readOffset = offset;
+    readOffset_ = offset;
     return true;
 }
 
@@ -133,7 +133,7 @@ void LogAnalyzer::FailPass(const char* what) {
     recording_ = nullptr;
     scratch_->batch.clear();  // its views point into the failed pass's text
     {
-        std::lock_guard guard(lock);
+        const auto hold = store_.Hold();
         if (generation != generation_) {
             return;
         }
@@ -144,7 +144,7 @@ void LogAnalyzer::FailPass(const char* what) {
         heldLine_ = {};
     }
     // The window shows what the store holds.
-    doneEvent.Set();
+    doneEvent_.Set();
 }
 
 void LogAnalyzer::RunPass() {
@@ -156,12 +156,12 @@ void LogAnalyzer::RunPass() {
     std::optional<uint64_t> provisionalLength;
     bool complete;
     {
-        std::lock_guard guard(lock);
+        const auto hold = store_.Hold();
         if (problem_ == LogProblem::ReadFailed) {
             return;
         }
-        path = logPath;
-        start = readOffset;
+        path = logPath_;
+        start = readOffset_;
         generation = generation_;
         held.held = heldLine_.held;
         held.offset = heldLine_.offset;
@@ -176,7 +176,7 @@ void LogAnalyzer::RunPass() {
     std::unique_ptr<LogFileReader> file = seams_.files->OpenChecked(path, failure);
     {
         // Asked again on every wake: the path may name a regular file by now.
-        std::lock_guard guard(lock);
+        const auto hold = store_.Hold();
         if (generation == generation_) {
             problem_ = failure == LogOpenFailure::NotRegularFile ? LogProblem::NotRegularFile
                                                                  : LogProblem::None;
@@ -194,7 +194,7 @@ void LogAnalyzer::RunPass() {
     }
     // The held line's bytes, when they are still the file's: a pass need not read them again.
     const auto takeHeldText = [&] {
-        std::lock_guard guard(lock);
+        const auto hold = store_.Hold();
         std::string text;
         if (generation == generation_ && heldLine_.held && heldLine_.offset == start &&
             heldLine_.text.size() == heldLine_.fileSize - start && size >= heldLine_.fileSize) {
@@ -248,22 +248,23 @@ void LogAnalyzer::ParseHeldLine(LogFileReader& file, uint64_t start, uint64_t si
     ParseLine(line);
     recording_ = nullptr;
     {
-        std::lock_guard guard(lock);
+        const auto hold = store_.Hold();
         if (generation != generation_) {
             return;
         }
         heldLine_ = {};
         if (provisional) {
-            // readOffset stays at the line's start: the next pass that finds more reads it again.
+            // The read offset stays at the line's start: the next pass that finds more reads it
+            // again.
             const ParseCounts after = Counts();
             change.counted = {after.lines - before.lines, after.dropped - before.dropped};
             provisional_ = std::make_unique<ProvisionalLine>(std::move(change));
         } else {
-            readOffset = start + line.size();
+            readOffset_ = start + line.size();
         }
     }
     progress = 100.0;
-    doneEvent.Set();
+    doneEvent_.Set();
 }
 
 void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, uint64_t generation,
@@ -286,7 +287,7 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, u
     bool provisionalOpen = provisionalLength.has_value();
     const auto settleProvisional = [&](bool asParsed) {
         provisionalOpen = false;
-        std::lock_guard guard(lock);
+        const auto hold = store_.Hold();
         if (generation != generation_) {
             return;
         }
@@ -296,9 +297,9 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, u
             WithdrawProvisional();
         }
     };
-    while (!reachedLimit && !stopRequested) {
+    while (!reachedLimit && !stopRequested_) {
         {
-            std::lock_guard guard(lock);
+            const auto hold = store_.Hold();
             if (generation != generation_) {
                 return;  // another file is followed now: this one's lines must not reach it
             }
@@ -363,7 +364,7 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, u
     const bool endOfFile = offset >= size;
     bool parseRest = false;
     {
-        std::lock_guard guard(lock);
+        const auto hold = store_.Hold();
         if (generation != generation_) {
             return;
         }
@@ -371,7 +372,7 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, u
         HeldLine before = std::move(heldLine_);
         heldLine_ = {};
         if (!endOfFile) {
-            readOffset = offset;
+            readOffset_ = offset;
         } else if (!pending.empty()) {
             parseRest = fileComplete_;
             if (!parseRest) {
@@ -393,5 +394,5 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, u
         ParseLine(pending);
         StorePosition(generation, offset);
     }
-    doneEvent.Set();
+    doneEvent_.Set();
 }

@@ -4,24 +4,24 @@
 #include "engine/log_analyzer.h"
 
 bool LogAnalyzer::NoteShorterFile(uint64_t generation, uint64_t size) {
-    std::lock_guard guard(lock);
+    const auto hold = store_.Hold();
     if (generation != generation_) {
         return true;  // another file is followed now: this pass has nothing to do
     }
     if (restartedGeneration_ == generation) {
         return true;  // noted already; the owner has not restarted yet
     }
-    if (size >= readOffset) {
+    if (size >= readOffset_) {
         return false;
     }
     restartedGeneration_ = generation;
     // The owner's refresh thread waits for this signal, and learns of the restart with it.
-    doneEvent.Set();
+    doneEvent_.Set();
     return true;
 }
 
 bool LogAnalyzer::LogRestarted() {
-    std::lock_guard guard(lock);
+    const auto hold = store_.Hold();
     return restartedGeneration_ == generation_;
 }
 

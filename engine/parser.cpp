@@ -122,14 +122,14 @@ void LogAnalyzer::PrepareSpareChunk() {
 }
 
 void LogAnalyzer::UseSpareChunk() {
-    if (scratch_->spare && !texts_.HasNext()) {
-        texts_.SetNext(std::move(scratch_->spare));
+    if (scratch_->spare && !store_.ArenaHasNext()) {
+        store_.SetArenaNext(std::move(scratch_->spare));
         scratch_->spare = TextArena::Chunk::None();
     }
 }
 
 void LogAnalyzer::NoteArenaNext() {
-    scratch_->arenaWantsNext = texts_.WantsNext();
+    scratch_->arenaWantsNext = store_.ArenaWantsNext();
 }
 
 bool LogAnalyzer::ApplySpecialLine(const BehaviorTag& tag, std::string_view line) {
@@ -147,7 +147,7 @@ bool LogAnalyzer::ApplySpecialLine(const BehaviorTag& tag, std::string_view line
         case TagHandling::DriverLoad:
             return ParseLoadLine(fields, tag.handling == TagHandling::ModuleLoad);
         case TagHandling::ProcessEnd: {
-            std::lock_guard guard(lock);
+            const auto hold = store_.Hold();
             ProcessRecord* process = FindActor(ParseNumber(fields[3]));
             if (process != nullptr) {
                 NoteUpdating(process);
@@ -194,7 +194,7 @@ void LogAnalyzer::FlushBatch() {
     PrepareSpareChunk();
     uint64_t dropped = 0;
     {
-        std::lock_guard guard(lock);
+        const auto hold = store_.Hold();
         UseSpareChunk();
         ProcessRecord* last = nullptr;
         for (const PendingBehavior& b : batch) {
@@ -204,8 +204,8 @@ void LogAnalyzer::FlushBatch() {
                 continue;
             }
             process->behaviors.push_back(
-                StoreBehavior(BehaviorText{b.time, b.tag->label, b.info, b.info, b.handling},
-                              TagLabels(*b.tag, b.handling)));
+                store_.StoreBehavior(BehaviorText{b.time, b.tag->label, b.info, b.info, b.handling},
+                                     store_.TagLabels(*b.tag, b.handling)));
             last = process;
         }
         // A provisional line is parsed alone: its batch is that one line.
@@ -274,7 +274,7 @@ bool LogAnalyzer::ParseProcessCreate(std::string_view line) {
     p.imagePath = front[2];
     drives_.Convert(p.imagePath);
 
-    std::lock_guard guard(lock);
+    const auto hold = store_.Hold();
     if (IsStalePass()) {
         return false;
     }

@@ -87,7 +87,7 @@ class BehaviorRecord {
     }
 
   private:
-    friend class LogAnalyzer;
+    friend class ProcessStore;
 
     static const char* ReadLength(const char* at, uint32_t& value) {
         const auto* p = reinterpret_cast<const unsigned char*>(at);

@@ -57,5 +57,5 @@ struct BehaviorQuery {
 };
 
 // A process matches when the pattern occurs in its name, its image path, its command line, or the
-// info or the detail of one of its behaviours. Needs the analyzer's lock.
+// info or the detail of one of its behaviours. Needs the store's lock.
 bool ProcessMatches(const ProcessRecord& process, const SearchPattern& pattern);

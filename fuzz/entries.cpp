@@ -111,29 +111,34 @@ void ParseWhole(LogAnalyzer& analyzer, std::string_view log) {
 }  // namespace
 
 std::string CheckStoreInvariants(LogAnalyzer& analyzer) {
-    std::lock_guard guard(analyzer.lock);
+    const auto guard = analyzer.Store().Read();
     std::unordered_set<const ProcessRecord*> seen;
     std::unordered_map<uint32_t, ProcessRecord*> firstById;
     std::vector<ProcessRecord*> order;
-    // Pre-order, without recursion: a chain of processes may be as deep as the log is long.
-    std::vector<ProcessRecord*> stack(analyzer.roots.rbegin(), analyzer.roots.rend());
-    while (!stack.empty()) {
-        ProcessRecord* p = stack.back();
-        stack.pop_back();
-        if (p == nullptr) {
-            return "a null record in a list";
+    const auto holdsNull = [](const ProcessList& list) {
+        return std::find(list.begin(), list.end(), nullptr) != list.end();
+    };
+    if (holdsNull(guard.roots())) {
+        return "a null record in a list";
+    }
+    // A broken tree may hold a cycle: the walk ends at the first record reached twice.
+    std::string problem;
+    guard.ForEachProcessInTreeOrder([&](ProcessRecord& p) {
+        if (!seen.insert(&p).second) {
+            problem = "record " + std::to_string(p.id) + " is reached twice";
+        } else if (!firstById.emplace(p.id, &p).second) {
+            problem = "id " + std::to_string(p.id) + " is held by two records";
+        } else if (holdsNull(p.children)) {
+            problem = "a null record in a list";
         }
-        if (!seen.insert(p).second) {
-            return "record " + std::to_string(p->id) + " is reached twice";
-        }
-        if (!firstById.emplace(p->id, p).second) {
-            return "id " + std::to_string(p->id) + " is held by two records";
-        }
-        order.push_back(p);
-        stack.insert(stack.end(), p->children.rbegin(), p->children.rend());
+        order.push_back(&p);
+        return problem.empty();
+    });
+    if (!problem.empty()) {
+        return problem;
     }
     for (ProcessRecord* p : order) {
-        if (analyzer.FindProcess(p->id, analyzer.roots) != p) {
+        if (guard.FindProcess(p->id) != p) {
             return "FindProcess(" + std::to_string(p->id) + ") disagrees with the tree";
         }
         if (std::memchr(p->name, '\0', sizeof(p->name)) == nullptr ||
@@ -144,7 +149,7 @@ std::string CheckStoreInvariants(LogAnalyzer& analyzer) {
     // Ids next to those present must not be found when absent.
     for (ProcessRecord* p : order) {
         for (const uint32_t id : {p->id - 1, p->id + 1}) {
-            if (firstById.count(id) == 0 && analyzer.FindProcess(id, analyzer.roots) != nullptr) {
+            if (firstById.count(id) == 0 && guard.FindProcess(id) != nullptr) {
                 return "FindProcess(" + std::to_string(id) + ") finds a record not in the tree";
             }
         }
@@ -229,9 +234,9 @@ std::string FuzzFollowerChunks(const uint8_t* data, std::size_t size) {
         return "the followed store differs from a one-shot parse";
     }
     {
-        std::lock_guard guard(followed.lock);
-        if (followed.readOffset != log.size()) {
-            return "read offset " + std::to_string(followed.readOffset) + " of " +
+        const auto guard = followed.Store().Read();
+        if (followed.ReadOffset() != log.size()) {
+            return "read offset " + std::to_string(followed.ReadOffset()) + " of " +
                    std::to_string(log.size());
         }
     }

@@ -169,15 +169,9 @@ bool CSearchWindow::StartSearch() {
         }
     }
     {
-        std::lock_guard store(analyzer_.lock);
         totalBehaviors_ = 0;
-        std::vector<const ProcessRecord*> stack(analyzer_.roots.begin(), analyzer_.roots.end());
-        while (!stack.empty()) {
-            const ProcessRecord* p = stack.back();
-            stack.pop_back();
-            totalBehaviors_ += p->behaviors.size();
-            stack.insert(stack.end(), p->children.begin(), p->children.end());
-        }
+        analyzer_.Store().Read().ForEachProcessInTreeOrder(
+            [&](const ProcessRecord& p) { totalBehaviors_ += p.behaviors.size(); });
     }
     const uint64_t serial = ++serial_;
     cancel_ = false;
@@ -286,11 +280,11 @@ std::string CSearchWindow::CellText(int item, int subItem) {
     // The behaviour's texts never change until the store is cleared.
     switch (subItem) {
         case 0: {
-            std::lock_guard store(analyzer_.lock);
+            const auto store = analyzer_.Store().Read();
             return hit.process->name;
         }
         case 1: {
-            std::lock_guard store(analyzer_.lock);
+            const auto store = analyzer_.Store().Read();
             return std::to_string(hit.process->pid);
         }
         case 2:
@@ -325,7 +319,7 @@ void CSearchWindow::SortBy(int column) {
         }
     };
     {
-        std::lock_guard store(analyzer_.lock);
+        const auto store = analyzer_.Store().Read();
         if (column == 1) {
             std::stable_sort(hits_.begin(), hits_.end(), [&](const auto& a, const auto& b) {
                 return ascending ? a.process->pid < b.process->pid

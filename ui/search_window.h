@@ -1,6 +1,6 @@
 // The modeless window "搜索行为": a pattern, "区分大小写", an action choice and the hits of a
 // search over every behaviour of the store. The search runs on a thread of its own and holds the
-// analyzer's lock only in pieces of a few milliseconds; its hits reach the window batch by batch.
+// store's lock only in pieces of a few milliseconds; its hits reach the window batch by batch.
 #pragma once
 
 #include "engine/behavior_search.h"

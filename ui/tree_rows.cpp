@@ -39,18 +39,6 @@ int IconIndexCache::IndexFor(std::string_view imagePath) {
     return index;
 }
 
-int32_t CountDescendants(const ProcessRecord& record) {
-    int32_t count = 0;
-    std::vector<const ProcessRecord*> stack{&record};
-    while (!stack.empty()) {
-        const ProcessRecord* p = stack.back();
-        stack.pop_back();
-        count += static_cast<int32_t>(p->children.size());
-        stack.insert(stack.end(), p->children.begin(), p->children.end());
-    }
-    return count;
-}
-
 ProcessRow MakeProcessRow(const ProcessRecord& record, int32_t depth, int32_t descendants,
                           IconIndexCache& icons) {
     ProcessRow row;

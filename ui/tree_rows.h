@@ -1,6 +1,6 @@
 // The process tree as rows of the process list: a depth-first listing of the store, with folding.
 // Portable, so that it is tested and measured on any platform; the main window calls it with the
-// analyzer's lock held as each function says.
+// store's lock held as each function says.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +28,7 @@ class IconIndexCache {
 
 // Inserts, at `index`, one row for every record of `list` and for all their descendants, unfolded,
 // in depth-first pre-order; sets each record's shownDescendants to its descendant count. Returns
-// the number of rows inserted. Needs the analyzer's lock. Linear in the rows it makes.
+// the number of rows inserted. Needs the store's lock. Linear in the rows it makes.
 int32_t AppendSubtreeRows(std::vector<ProcessRow>& rows, std::size_t index, const ProcessList& list,
                           IconIndexCache& icons);
 
@@ -36,11 +36,8 @@ int32_t AppendSubtreeRows(std::vector<ProcessRow>& rows, std::size_t index, cons
 ProcessRow MakeProcessRow(const ProcessRecord& record, int32_t depth, int32_t descendants,
                           IconIndexCache& icons);
 
-// All descendants of a record: children, grandchildren and so on. Needs the analyzer's lock.
-int32_t CountDescendants(const ProcessRecord& record);
-
 // Folds row `row` of `record` (its expandState is 1): removes the rows of its shown descendants and
-// takes them off every ancestor's count. Needs the analyzer's lock.
+// takes them off every ancestor's count. Needs the store's lock.
 void FoldRow(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& record);
 // Unfolds row `row` of `record` (expandState 0): its whole subtree comes back unfolded.
 void UnfoldRow(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& record,

@@ -1,5 +1,6 @@
 #include "ui/vantrel_app.h"
 
+#include "engine/platform.h"
 #include "ui/vantrel_dlg.h"
 
 #include <windows.h>
@@ -14,6 +15,10 @@ void CVantrelApp::InitInstance() {
     ::InitCommonControlsEx(&controls);
     // Restart support only: a restart after an update starts the viewer again, empty.
     ::RegisterApplicationRestart(nullptr, 0);
+    // Reading another user's process files needs these where an administrator runs the viewer;
+    // nothing depends on them, so a failure is no error.
+    EnablePrivilege("SeDebugPrivilege");
+    EnablePrivilege("SeSecurityPrivilege");
 }
 
 int CVantrelApp::Run() {

@@ -106,11 +106,11 @@ DWORD WINAPI CVantrelDlg::RefreshThreadMain(void* self) {
 
 void CVantrelDlg::RefreshLoop() {
     while (refreshStop.load() == 0) {
-        analyzer.doneEvent.Wait();
+        analyzer.WaitForPassEnd();
         if (refreshStop.load() != 0) {
             break;
         }
-        analyzer.doneEvent.Reset();
+        analyzer.ResetPassEnded();
         if (const HWND target = refreshTarget_.load()) {
             ::SendMessageA(target, WM_REFRESH_TREE, 0, 0);
         }
@@ -123,7 +123,7 @@ void CVantrelDlg::StopRefreshThread() {
     }
     refreshTarget_ = nullptr;
     refreshStop = 1;
-    analyzer.doneEvent.Set();
+    analyzer.SignalPassEnded();
     // The thread may be inside a send to this window: answer sent messages while waiting, or both
     // threads would wait for each other. A refresh that arrives now is answered without a rebuild.
     const HANDLE thread = refreshThread.Get();

@@ -55,7 +55,7 @@ struct MainWindowSeams {
     // Starts the file browser with a command line; returns what WinExec returns.
     std::function<UINT(const std::string& commandLine)> launch;
     // The system-image-list index of a file type's icon; called on the user-interface thread,
-    // never with the analyzer's lock held.
+    // never with the store's lock held.
     IconIndexCache::Lookup iconLookup;
 };
 
@@ -66,40 +66,22 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     explicit CVantrelDlg(MainWindowSeams seams = {});
     ~CVantrelDlg() override;
 
-    // First of all members: the shell calls of the controls' construction need it.
-    ComApartment com;
-    HICON icon = nullptr;
-    // Held while the rows are edited; the user-interface thread's only, taken before
-    // analyzer.lock.
-    std::recursive_mutex treeLock;
-    std::atomic<int32_t> refreshStop{0};
-    CSplitterBar splitter;
-    win::KernelHandle refreshThread;
-    LogAnalyzer analyzer;
-    CStatusBar statusBar;
-    int32_t treeWidthTotal = 0;
-    // The last search (lastFindText, lastFindDirection), repeated by F3.
-    FindState findState;
-    CListCtrlEx treeList;
-    // The behaviours that list 1001 shows: a record's sequence in the store, or null. Given up
-    // before the store is cleared.
-    BehaviorSequence* selectedBehaviors = nullptr;
-    win::Window behaviorList;
-    // The sort toggle of list 1001, shared by all its columns and all processes.
-    bool sortAscending = false;
-
-    // The wake the window made by itself for a held last line since the last drop or refresh
-    // (0: none yet).
-    uint64_t heldLineWake_ = 0;
-
+    // What the program's tests and its screenshot and benchmark drivers look at.
+    LogAnalyzer& Analyzer() { return analyzer; }
+    CListCtrlEx& TreeList() { return treeList; }
+    const win::Window& BehaviorList() const { return behaviorList; }
+    CStatusBar& StatusBar() { return statusBar; }
     // How many rebuilds have finished; for whoever waits for one from another thread.
-    std::atomic<int> rebuildCount{0};
+    int RebuildCount() const { return rebuildCount.load(); }
+    // The last search, repeated by F3.
+    const FindState& LastFind() const { return findState; }
+    // The sequence the behaviour list shows, or null.
+    const BehaviorSequence* SelectedBehaviors() const { return selectedBehaviors; }
+    // The behaviour list's sort toggle.
+    auto SortAscending() const { return sortAscending; }
+    // The search window, once it was opened.
+    CSearchWindow* SearchWindow() const { return searchWindow.get(); }
 
-    // The DPI of the window's monitor; every pixel size of the layout is scaled to it.
-    int dpi = win::kDesignDpi;
-    // Where the splitter lies: its top as a share of the height the two lists share. Negative
-    // until the window has its first size, which puts the splitter at its default place.
-    double splitterShare = -1.0;
     // The least height of each list: its header and three rows.
     int MinPaneHeight() const;
     // A length of `pixels` at 96 DPI, at the window's DPI.
@@ -111,7 +93,7 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     // and the topmost visible row are kept by process id where their processes are still shown.
     LRESULT RebuildTree();
     // Inserts at `index` the rows of `list` and all their descendants, unfolded; returns how many.
-    // Needs analyzer.lock, and then looks the icons up with it held: RebuildTree does not.
+    // Needs the store's lock, and then looks the icons up with it held: RebuildTree does not.
     int32_t AppendSubtreeRows(int index, const ProcessList& list);
 
     // --- Commands (vantrel_dlg_commands.cpp).
@@ -143,8 +125,6 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     // and shown, and that very behaviour selected in the behaviour list, whatever its sort. False
     // when the process is no longer in the tree.
     bool JumpToHit(const BehaviorHit& hit);
-    // Created on first use; stopped before the store is cleared.
-    std::unique_ptr<CSearchWindow> searchWindow;
 
   protected:
     bool OnInitDialog() override;
@@ -158,6 +138,40 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     Result OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   private:
+    // First of all members: the shell calls of the controls' construction need it.
+    ComApartment com;
+    HICON icon = nullptr;
+    std::atomic<int32_t> refreshStop{0};
+    CSplitterBar splitter;
+    win::KernelHandle refreshThread;
+    LogAnalyzer analyzer;
+    CStatusBar statusBar;
+    int32_t treeWidthTotal = 0;
+    // The last search (lastFindText, lastFindDirection), repeated by F3.
+    FindState findState;
+    CListCtrlEx treeList;
+    // The behaviours that list 1001 shows: a record's sequence in the store, or null. Given up
+    // before the store is cleared.
+    BehaviorSequence* selectedBehaviors = nullptr;
+    win::Window behaviorList;
+    // The sort toggle of list 1001, shared by all its columns and all processes.
+    bool sortAscending = false;
+
+    // The wake the window made by itself for a held last line since the last drop or refresh
+    // (0: none yet).
+    uint64_t heldLineWake_ = 0;
+
+    // How many rebuilds have finished; for whoever waits for one from another thread.
+    std::atomic<int> rebuildCount{0};
+
+    // The DPI of the window's monitor; every pixel size of the layout is scaled to it.
+    int dpi = win::kDesignDpi;
+    // Where the splitter lies: its top as a share of the height the two lists share. Negative
+    // until the window has its first size, which puts the splitter at its default place.
+    double splitterShare = -1.0;
+    // Created on first use; stopped before the store is cleared.
+    std::unique_ptr<CSearchWindow> searchWindow;
+
     // Start-up and shutdown.
     static DWORD WINAPI RefreshThreadMain(void* self);
     void RefreshLoop();
@@ -180,11 +194,11 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     Result OnTreeDisplayText(NMLVDISPINFOA& info);
     Result OnTreeDisplayTextW(NMLVDISPINFOW& info);
     std::string TreeCellText(int item, int subItem) const;
-    // The record of a row, looked up by its id; null when it is gone. Needs analyzer.lock.
+    // The record of a row, looked up by its id; null when it is gone. Needs the store's lock.
     ProcessRecord* RecordOfRow(int row);
     // The record the commands act on: the focus row's when it is selected (the row whose
     // behaviours are shown), otherwise the first selected row's; null when no row is selected.
-    // Needs analyzer.lock.
+    // Needs the store's lock.
     ProcessRecord* SelectedRecord();
     void ChooseBehaviors(BehaviorSequence* behaviors);
 
@@ -223,7 +237,7 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void ShowFindDialog();
     void ShowHashTool();
 
-    // Fills in the icons of rows [first, last) that were made under the analyzer's lock, with
+    // Fills in the icons of rows [first, last) that were made under the store's lock, with
     // the first path of each type they need in `paths`.
     void ResolveIcons(std::size_t first, std::size_t last, const std::vector<std::string>& paths);
 

@@ -13,7 +13,7 @@
 std::string CVantrelDlg::BehaviorCellText(int item, int subItem) {
     // The follower may be appending to the same sequence, which can move nothing of it but its
     // size: read under the lock anyway, as every other reader of the store does.
-    std::lock_guard store(analyzer.lock);
+    const auto store = analyzer.Store().Read();
     if (selectedBehaviors == nullptr || item < 0 ||
         static_cast<std::size_t>(item) >= selectedBehaviors->size()) {
         return {};
@@ -61,7 +61,7 @@ win::MessageWindow::Result CVantrelDlg::OnBehaviorDoubleClick() {
     }
     std::string detail;
     {
-        std::lock_guard store(analyzer.lock);
+        const auto store = analyzer.Store().Read();
         if (selectedBehaviors == nullptr ||
             static_cast<std::size_t>(selected) >= selectedBehaviors->size()) {
             return 0;
@@ -79,7 +79,7 @@ win::MessageWindow::Result CVantrelDlg::OnBehaviorColumnClick(int column) {
     }
     sortAscending = !sortAscending;
     // Sorted off the lock: a million behaviours would otherwise stop the follower for a second.
-    SortBehaviorsOffLock(analyzer.lock, selectedBehaviors, column, sortAscending);
+    SortBehaviorsOffLock(analyzer.Store(), selectedBehaviors, column, sortAscending);
     sortMarks_[selectedBehaviors] = SortMark{column, sortAscending};
     ShowSortMark();
     behaviorList.Invalidate(true);
@@ -126,7 +126,7 @@ void CVantrelDlg::ShowFocusedBehaviors() {
     BehaviorSequence* behaviors = nullptr;
     std::size_t count = 0;
     {
-        std::lock_guard store(analyzer.lock);
+        const auto store = analyzer.Store().Read();
         if (ProcessRecord* record = RecordOfRow(focus)) {
             behaviors = &record->behaviors;
             count = behaviors->size();
@@ -155,7 +155,7 @@ void CVantrelDlg::ShowFocusedBehaviors() {
 
 void CVantrelDlg::DropBehaviorList() {
     {
-        std::lock_guard store(analyzer.lock);
+        const auto store = analyzer.Store().Read();
         selectedBehaviors = nullptr;
     }
     sortMarks_.clear();
@@ -187,7 +187,7 @@ void CVantrelDlg::CopySelectedBehaviors() {
     }
     std::string text;
     {
-        std::lock_guard store(analyzer.lock);
+        const auto store = analyzer.Store().Read();
         for (const int row : rows) {
             if (selectedBehaviors == nullptr ||
                 static_cast<std::size_t>(row) >= selectedBehaviors->size()) {

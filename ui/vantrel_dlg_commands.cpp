@@ -72,15 +72,10 @@ void CVantrelDlg::OnDropFiles(HDROP drop) {
 }
 
 void CVantrelDlg::OpenLog(const std::string& path) {
-    bool otherFile = false;
-    {
-        std::lock_guard store(analyzer.lock);
-        otherFile = !EqualsNoCaseMultibyte(path, analyzer.logPath);
-    }
+    const bool otherFile = !EqualsNoCaseMultibyte(path, analyzer.LogPath());
     if (otherFile) {
         // The store is cleared for another file: nothing may point into it any more, and the rows
         // of a file no longer followed are not left on screen.
-        std::lock_guard tree(treeLock);
         if (searchWindow) {
             searchWindow->StoreClearing();
         }
@@ -127,7 +122,6 @@ void CVantrelDlg::RestartFollowedLog() {
         // Nothing may point into the store when it is cleared; the rows of the earlier log go
         // too, so that no selection or view of its processes is carried over to the new log's
         // processes that happen to have the same ids.
-        std::lock_guard tree(treeLock);
         DropBehaviorList();
         analyzer.RestartLog();
         RebuildTree();
@@ -194,9 +188,10 @@ win::MessageWindow::Result CVantrelDlg::OnTimer(UINT_PTR id) {
     std::string path;
     uint64_t readOffset = 0;
     {
-        std::lock_guard store(analyzer.lock);
-        path = analyzer.logPath;
-        readOffset = analyzer.readOffset;
+        // One hold, so that the offset is the path's.
+        const auto store = analyzer.Store().Read();
+        path = analyzer.LogPath();
+        readOffset = analyzer.ReadOffset();
     }
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
@@ -238,7 +233,7 @@ void CVantrelDlg::ShowContextMenu() {
 void CVantrelDlg::CopyProcessName() {
     std::string name;
     {
-        std::lock_guard store(analyzer.lock);
+        const auto store = analyzer.Store().Read();
         const ProcessRecord* record = SelectedRecord();
         if (record == nullptr) {
             return;
@@ -252,7 +247,7 @@ void CVantrelDlg::CopyProcessName() {
 void CVantrelDlg::CopyProcessMd5() {
     std::string md5;
     {
-        std::lock_guard store(analyzer.lock);
+        const auto store = analyzer.Store().Read();
         const ProcessRecord* record = SelectedRecord();
         if (record == nullptr) {
             return;
@@ -266,7 +261,7 @@ void CVantrelDlg::CopyProcessMd5() {
 void CVantrelDlg::OpenImageFolder() {
     std::string imagePath;
     {
-        std::lock_guard store(analyzer.lock);
+        const auto store = analyzer.Store().Read();
         const ProcessRecord* record = SelectedRecord();
         if (record == nullptr) {
             return;

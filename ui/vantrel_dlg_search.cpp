@@ -14,13 +14,12 @@ void CVantrelDlg::ShowSearchWindow() {
 }
 
 bool CVantrelDlg::JumpToHit(const BehaviorHit& hit) {
-    std::lock_guard tree(treeLock);
     const HWND list = treeList.Handle();
     int row = -1;
     BehaviorSequence* behaviors = nullptr;
     int position = -1;
     {
-        std::lock_guard store(analyzer.lock);
+        const auto store = analyzer.Store().Read();
         std::vector<ProcessRecord*> chain;
         for (ProcessRecord* p = hit.process; p != nullptr; p = p->parent) {
             chain.push_back(p);

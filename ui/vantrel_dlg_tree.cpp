@@ -97,7 +97,7 @@ void RestoreView(HWND list, const std::vector<ProcessRow>& rows, const ViewOfRow
     }
 }
 
-// Rows made under the analyzer's lock get their icons once the lock is released: the shell may
+// Rows made under the store's lock get their icons once the lock is released: the shell may
 // take its time, and the follower must not wait for it. Until then a row's icon index is
 // kIconPending - k, where k is the number of the first path of its type in `paths`.
 constexpr int kIconPending = -2;
@@ -132,7 +132,6 @@ LRESULT CVantrelDlg::RebuildTree() {
     if (refreshStop.load() != 0 || treeList.Handle() == nullptr) {
         return 0;
     }
-    std::lock_guard tree(treeLock);
     const HWND list = treeList.Handle();
     // The behaviour list keeps its process through the rebuild: the store is not cleared here, and
     // the focus row comes back by id below.
@@ -143,16 +142,15 @@ LRESULT CVantrelDlg::RebuildTree() {
     treeList.rows.clear();
     std::vector<std::string> iconPaths;
     {
-        std::lock_guard store(analyzer.lock);
-        const ProcessList roots = analyzer.SnapshotRoots();
+        const auto store = analyzer.Store().Read();
+        const ProcessList roots = store.SnapshotRoots();
         IconIndexCache pending = PendingIcons(iconPaths);
         ::AppendSubtreeRows(treeList.rows, 0, roots, pending);
         // From the last row up, so that folding a row moves none of the rows still to be looked at.
         for (std::size_t i = treeList.rows.size(); i-- > 0 && !view.foldedIds.empty();) {
             const ProcessRow& row = treeList.rows[i];
             if (row.expandState == ExpandState::kExpanded && view.foldedIds.count(row.id) != 0) {
-                if (ProcessRecord* record =
-                        analyzer.FindProcess(static_cast<uint32_t>(row.id), analyzer.roots)) {
+                if (ProcessRecord* record = store.FindProcess(static_cast<uint32_t>(row.id))) {
                     FoldRow(treeList.rows, i, *record);
                 }
             }
@@ -237,7 +235,7 @@ ProcessRecord* CVantrelDlg::RecordOfRow(int row) {
         return nullptr;
     }
     const auto id = static_cast<uint32_t>(treeList.rows[static_cast<std::size_t>(row)].id);
-    return analyzer.FindProcess(id, analyzer.roots);
+    return analyzer.Store().FindProcess(id);
 }
 
 ProcessRecord* CVantrelDlg::SelectedRecord() {
@@ -274,7 +272,7 @@ win::MessageWindow::Result CVantrelDlg::OnTreeItemChanged(const NMLISTVIEW& chan
 void CVantrelDlg::ChooseBehaviors(BehaviorSequence* behaviors) {
     std::size_t count = 0;
     {
-        std::lock_guard store(analyzer.lock);
+        const auto store = analyzer.Store().Read();
         selectedBehaviors = behaviors;
         count = behaviors != nullptr ? behaviors->size() : 0;
     }
@@ -290,7 +288,6 @@ win::MessageWindow::Result CVantrelDlg::OnTreeClick(const NMITEMACTIVATE& click)
     if (row < 0 || static_cast<std::size_t>(row) >= treeList.rows.size()) {
         return 0;
     }
-    std::lock_guard tree(treeLock);
     const HWND list = treeList.Handle();
     ::LockWindowUpdate(list);
 
@@ -302,7 +299,7 @@ win::MessageWindow::Result CVantrelDlg::OnTreeClick(const NMITEMACTIVATE& click)
         std::vector<std::string> iconPaths;
         bool changed = false;
         {
-            std::lock_guard store(analyzer.lock);
+            const auto store = analyzer.Store().Read();
             const ExpandState expandState =
                 treeList.rows[static_cast<std::size_t>(row)].expandState;
             ProcessRecord* record = expandState != ExpandState::kNone ? RecordOfRow(row) : nullptr;
@@ -325,7 +322,7 @@ win::MessageWindow::Result CVantrelDlg::OnTreeClick(const NMITEMACTIVATE& click)
     } else {
         BehaviorSequence* behaviors = nullptr;
         {
-            std::lock_guard store(analyzer.lock);
+            const auto store = analyzer.Store().Read();
             if (ProcessRecord* record = RecordOfRow(row)) {
                 behaviors = &record->behaviors;
             }

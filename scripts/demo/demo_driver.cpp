@@ -102,9 +102,9 @@ int BusiestRow(CVantrelDlg& window, HWND list) {
         item.cchTextMax = sizeof(id);
         ::SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row),
                        reinterpret_cast<LPARAM>(&item));
-        std::lock_guard store(window.analyzer.lock);
-        const ProcessRecord* record = window.analyzer.FindProcess(
-            static_cast<uint32_t>(std::strtoul(id, nullptr, 10)), window.analyzer.roots);
+        const auto store = window.Analyzer().Store().Read();
+        const ProcessRecord* record =
+            store.FindProcess(static_cast<uint32_t>(std::strtoul(id, nullptr, 10)));
         if (record != nullptr && (best < 0 || record->behaviors.size() > most)) {
             best = row;
             most = record->behaviors.size();
@@ -167,7 +167,7 @@ int Drive(CVantrelDlg& window, const Options& options) {
     ::SetForegroundWindow(hwnd);
     PostDrop(hwnd, options.log);
     const bool analysed = WaitFor(
-        [&] { return window.rebuildCount.load() >= 2 && window.analyzer.progress.load() >= 100.0; },
+        [&] { return window.RebuildCount() >= 2 && window.Analyzer().progress.load() >= 100.0; },
         120000);
     ::Sleep(1300);  // one tick of the progress display
     if (!analysed) {

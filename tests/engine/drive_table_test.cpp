@@ -94,8 +94,8 @@ class DriveTableTest : public ::testing::Test {
     }
 
     std::string ImageOf(uint32_t id) {
-        std::lock_guard guard(analyzer.lock);
-        const ProcessRecord* p = analyzer.FindProcess(id, analyzer.roots);
+        const auto guard = analyzer.Store().Read();
+        const ProcessRecord* p = analyzer.Store().FindProcess(id);
         return p ? std::string(p->imagePath) : "(none)";
     }
 
@@ -132,8 +132,8 @@ TEST_F(DriveTableTest, APassOfManyPathLinesReadsTheTableOnce) {
     // The results are those of a table read per path.
     EXPECT_EQ(ImageOf(1), "C:\\root.exe");
     EXPECT_EQ(ImageOf(399), "D:\\p299.exe");
-    std::lock_guard guard(analyzer.lock);
-    const ProcessRecord* p = analyzer.FindProcess(399, analyzer.roots);
+    const auto guard = analyzer.Store().Read();
+    const ProcessRecord* p = analyzer.Store().FindProcess(399);
     ASSERT_NE(p, nullptr);
     ASSERT_EQ(p->behaviors.size(), 2u);
     EXPECT_NE(std::string(p->behaviors[0].info()).find("C:\\m.dll"), std::string::npos);

@@ -115,8 +115,8 @@ std::string ProLine(uint32_t id, uint32_t creator) {
 }
 
 std::size_t BehaviorsOf(LogAnalyzer& analyzer, uint32_t id) {
-    std::lock_guard guard(analyzer.lock);
-    ProcessRecord* p = analyzer.FindProcess(id, analyzer.roots);
+    const auto guard = analyzer.Store().Read();
+    ProcessRecord* p = analyzer.Store().FindProcess(id);
     return p ? p->behaviors.size() : SIZE_MAX;
 }
 
@@ -140,18 +140,18 @@ TEST(Follower, ProgressOfAPassIsTheShareOfItsLimitRead) {
     EXPECT_EQ(file->reads, 4);
     EXPECT_EQ(seen, (std::vector<double>{0.0, 32.768, 65.536, 98.304}));
     EXPECT_EQ(analyzer.progress, 100.0);
-    EXPECT_TRUE(analyzer.doneEvent.IsSet());
+    EXPECT_TRUE(analyzer.PassEnded());
 
     // Exactly one chunk: one read.
     file->size = 65536;
     file->reads = 0;
     analyzer.SetLogPath("b.log");
     files->files["b.log"] = file;
-    analyzer.doneEvent.Reset();
+    analyzer.ResetPassEnded();
     Pass(analyzer);
     EXPECT_EQ(file->reads, 1);
     EXPECT_EQ(analyzer.progress, 100.0);
-    EXPECT_TRUE(analyzer.doneEvent.IsSet());
+    EXPECT_TRUE(analyzer.PassEnded());
 }
 
 TEST(Follower, LinesAcrossChunksAndPassesAreParsedOnceWhole) {
@@ -168,20 +168,20 @@ TEST(Follower, LinesAcrossChunksAndPassesAreParsedOnceWhole) {
     EXPECT_EQ(BehaviorsOf(analyzer, 1), 2u);
 
     // Appended lines: the next pass reads only them.
-    analyzer.doneEvent.Reset();
+    analyzer.ResetPassEnded();
     log.Append(behaviour + behaviour);
     Pass(analyzer);
     EXPECT_EQ(BehaviorsOf(analyzer, 1), 4u);
-    EXPECT_TRUE(analyzer.doneEvent.IsSet());
+    EXPECT_TRUE(analyzer.PassEnded());
     {
-        std::lock_guard guard(analyzer.lock);
-        EXPECT_EQ(analyzer.readOffset, text.size() + 2 * behaviour.size());
+        const auto guard = analyzer.Store().Read();
+        EXPECT_EQ(analyzer.ReadOffset(), text.size() + 2 * behaviour.size());
     }
 
     // Nothing new: no pass, no signal, progress unchanged.
-    analyzer.doneEvent.Reset();
+    analyzer.ResetPassEnded();
     Pass(analyzer);
-    EXPECT_FALSE(analyzer.doneEvent.IsSet());
+    EXPECT_FALSE(analyzer.PassEnded());
     EXPECT_EQ(analyzer.progress, 100.0);
     EXPECT_EQ(BehaviorsOf(analyzer, 1), 4u);
 }
@@ -199,17 +199,17 @@ TEST(Follower, AnUnterminatedLastLineWaitsForItsWriter) {
     Pass(analyzer);
     EXPECT_EQ(BehaviorsOf(analyzer, 1), 2u);
     EXPECT_EQ(analyzer.progress, 100.0);
-    EXPECT_TRUE(analyzer.doneEvent.IsSet());
+    EXPECT_TRUE(analyzer.PassEnded());
 
     // The writer finishes the line: it is parsed whole, once.
-    analyzer.doneEvent.Reset();
+    analyzer.ResetPassEnded();
     log.Append("AD]|t|x|1|c|h\r\n[FILE_READ]|t|x|1|d|h");
     Pass(analyzer);
     EXPECT_EQ(BehaviorsOf(analyzer, 1), 3u);
-    EXPECT_TRUE(analyzer.doneEvent.IsSet());
+    EXPECT_TRUE(analyzer.PassEnded());
 
     // The file stays as it is for a while: its last line is complete as it stands.
-    analyzer.doneEvent.Reset();
+    analyzer.ResetPassEnded();
     Pass(analyzer);
     EXPECT_EQ(BehaviorsOf(analyzer, 1), 3u);
     now += std::chrono::steady_clock::duration(kHeldLineQuietTime - 1ms).count();
@@ -218,11 +218,11 @@ TEST(Follower, AnUnterminatedLastLineWaitsForItsWriter) {
     now += std::chrono::steady_clock::duration(1ms).count();
     Pass(analyzer);
     EXPECT_EQ(BehaviorsOf(analyzer, 1), 4u);
-    EXPECT_TRUE(analyzer.doneEvent.IsSet());
-    analyzer.doneEvent.Reset();
+    EXPECT_TRUE(analyzer.PassEnded());
+    analyzer.ResetPassEnded();
     Pass(analyzer);
     EXPECT_EQ(BehaviorsOf(analyzer, 1), 4u);
-    EXPECT_FALSE(analyzer.doneEvent.IsSet());
+    EXPECT_FALSE(analyzer.PassEnded());
 
     // A file said to be complete has its last line parsed in the same pass.
     TempLog complete("complete.log");
@@ -239,25 +239,25 @@ TEST(Follower, SetLogPathKeepsTheStoreOnlyForTheSameFile) {
     log.Append(ProLine(1, 0));
     analyzer.SetLogPath(log.path());
     Pass(analyzer);
-    ASSERT_EQ(analyzer.roots.size(), 1u);
+    ASSERT_EQ(analyzer.Store().Read().roots().size(), 1u);
 
     std::string otherCase = log.path();
     otherCase.replace(otherCase.size() - 8, 4, "SAME");
     analyzer.SetLogPath(otherCase);
-    EXPECT_EQ(analyzer.roots.size(), 1u);
-    EXPECT_EQ(analyzer.logPath, otherCase);
+    EXPECT_EQ(analyzer.Store().Read().roots().size(), 1u);
+    EXPECT_EQ(analyzer.LogPath(), otherCase);
 
     // A file that cannot be opened gives no pass and no signal; the store was cleared for it.
-    analyzer.doneEvent.Reset();
+    analyzer.ResetPassEnded();
     analyzer.SetLogPath(log.path() + ".missing");
-    EXPECT_TRUE(analyzer.roots.empty());
+    EXPECT_TRUE(analyzer.Store().Read().roots().empty());
     Pass(analyzer);
-    EXPECT_FALSE(analyzer.doneEvent.IsSet());
+    EXPECT_FALSE(analyzer.PassEnded());
 
     // Back to the first file: read again from its start.
     analyzer.SetLogPath(log.path());
     Pass(analyzer);
-    EXPECT_EQ(analyzer.roots.size(), 1u);
+    EXPECT_EQ(analyzer.Store().Read().roots().size(), 1u);
 }
 
 TEST(Follower, APassReadsNoFurtherThanTheChunkThatCrossesTheCap) {
@@ -272,14 +272,14 @@ TEST(Follower, APassReadsNoFurtherThanTheChunkThatCrossesTheCap) {
     Pass(analyzer);
     EXPECT_EQ(file->bytesRead, kReadCap);
     EXPECT_EQ(analyzer.progress, 100.0);
-    EXPECT_TRUE(analyzer.doneEvent.IsSet());
+    EXPECT_TRUE(analyzer.PassEnded());
 
     // Past the cap, a pass reads nothing: progress 0, no signal.
-    analyzer.doneEvent.Reset();
+    analyzer.ResetPassEnded();
     Pass(analyzer);
     EXPECT_EQ(file->bytesRead, kReadCap);
     EXPECT_EQ(analyzer.progress, 0.0);
-    EXPECT_FALSE(analyzer.doneEvent.IsSet());
+    EXPECT_FALSE(analyzer.PassEnded());
 }
 
 TEST(Follower, AFileThatShrinksEndsThePass) {
@@ -292,7 +292,7 @@ TEST(Follower, AFileThatShrinksEndsThePass) {
     analyzer.SetLogPath("s.log");
     Pass(analyzer);
     EXPECT_EQ(file->bytesRead, 100000u);
-    EXPECT_FALSE(analyzer.doneEvent.IsSet());
+    EXPECT_FALSE(analyzer.PassEnded());
 }
 
 TEST(Follower, APassOverTheOldFileAddsNothingAfterTheSwitch) {
@@ -313,10 +313,10 @@ TEST(Follower, APassOverTheOldFileAddsNothingAfterTheSwitch) {
     }
     analyzer.SetLogPath("new.log");
     std::this_thread::sleep_for(50ms);
-    EXPECT_TRUE(analyzer.roots.empty());
-    EXPECT_FALSE(analyzer.doneEvent.IsSet());
-    std::lock_guard guard(analyzer.lock);
-    EXPECT_EQ(analyzer.readOffset, 0u);
+    EXPECT_TRUE(analyzer.Store().Read().roots().empty());
+    EXPECT_FALSE(analyzer.PassEnded());
+    const auto guard = analyzer.Store().Read();
+    EXPECT_EQ(analyzer.ReadOffset(), 0u);
 }
 
 TEST(Follower, DestructionIsPrompt) {
@@ -392,7 +392,7 @@ TEST(Follower, AGrowingLogEndsUpAsAOneShotParse) {
             oneShot.ParseLine(std::string_view(text).substr(at, end - at));
         }
         EXPECT_EQ(DumpStore(analyzer), DumpStore(oneShot));
-        EXPECT_GT(oneShot.roots.size(), 0u);
+        EXPECT_GT(oneShot.Store().Read().roots().size(), 0u);
     }
 }
 
@@ -456,9 +456,9 @@ TEST(Follower, ALastLineParsedAfterThePauseIsWithdrawnWhenItsWriterGoesOn) {
             analyzer.SetLogPath(log.path());
             Pass(analyzer);
             std::this_thread::sleep_for(3ms);
-            analyzer.doneEvent.Reset();
+            analyzer.ResetPassEnded();
             Pass(analyzer);  // the quiet file: its cut line is parsed as it stands
-            EXPECT_TRUE(analyzer.doneEvent.IsSet());
+            EXPECT_TRUE(analyzer.PassEnded());
             EXPECT_EQ(DumpStore(analyzer), OneShot(before + c.line.substr(0, cut) + "\r\n"));
             log.Append(c.line.substr(cut) + "\r\n" + c.after);
             Pass(analyzer);
@@ -480,16 +480,16 @@ TEST(Follower, AWithdrawnBehaviourIsFoundWhereverTheWindowSortedIt) {
     ASSERT_EQ(BehaviorsOf(analyzer, 1), 3u);
     {
         // The window sorts by time: the cut line's behaviour moves to the front.
-        std::lock_guard guard(analyzer.lock);
-        auto& behaviors = analyzer.FindProcess(1, analyzer.roots)->behaviors;
+        const auto guard = analyzer.Store().Read();
+        auto& behaviors = analyzer.Store().FindProcess(1)->behaviors;
         std::sort(
             behaviors.begin(), behaviors.end(),
             [](const BehaviorRecord& x, const BehaviorRecord& y) { return x.time() < y.time(); });
     }
     log.Append("h\r\n");
     Pass(analyzer);
-    std::lock_guard guard(analyzer.lock);
-    const auto& behaviors = analyzer.FindProcess(1, analyzer.roots)->behaviors;
+    const auto guard = analyzer.Store().Read();
+    const auto& behaviors = analyzer.Store().FindProcess(1)->behaviors;
     ASSERT_EQ(behaviors.size(), 3u);
     EXPECT_EQ(behaviors[0].time(), "b");
     EXPECT_EQ(behaviors[1].time(), "c");
@@ -526,13 +526,13 @@ TEST(Follower, OnceTheCapIsReachedLaterPassesReadNothing) {
     Pass(analyzer);
     EXPECT_EQ(file->bytesRead, 4u * kChunkSize);
     EXPECT_EQ(analyzer.Counts().lines, 1u);
-    EXPECT_TRUE(analyzer.doneEvent.IsSet());
+    EXPECT_TRUE(analyzer.PassEnded());
     for (int pass = 0; pass < 2; ++pass) {
-        analyzer.doneEvent.Reset();
+        analyzer.ResetPassEnded();
         Pass(analyzer);
         EXPECT_EQ(file->bytesRead, 4u * kChunkSize);
         EXPECT_EQ(analyzer.progress, 0.0);
-        EXPECT_FALSE(analyzer.doneEvent.IsSet());
+        EXPECT_FALSE(analyzer.PassEnded());
         EXPECT_EQ(analyzer.Counts().lines, 1u);
     }
 }
@@ -579,7 +579,7 @@ TEST(Follower, AFailedPassKeepsTheStoreAndEndsReadingThatFile) {
         EXPECT_EQ(analyzer.Problem(&detail), LogAnalyzer::LogProblem::ReadFailed);
         EXPECT_NE(detail.find("alloc"), std::string::npos) << detail;
         EXPECT_GE(BehaviorsOf(analyzer, 1), c.inRead ? 2u : 1u);
-        EXPECT_TRUE(analyzer.doneEvent.IsSet());
+        EXPECT_TRUE(analyzer.PassEnded());
         const int reads = file->reads;
         Pass(analyzer);
         EXPECT_EQ(file->reads, reads);
@@ -607,11 +607,11 @@ TEST(Follower, OnlyARegularFileIsRead) {
     LogAnalyzer analyzer(FastSeams());
     for (const std::string& path : paths) {
         SCOPED_TRACE(path);
-        analyzer.doneEvent.Reset();
+        analyzer.ResetPassEnded();
         analyzer.SetLogPath(path);
         Pass(analyzer);  // returns: nothing waits for a writer
         EXPECT_EQ(analyzer.Problem(), LogAnalyzer::LogProblem::NotRegularFile);
-        EXPECT_FALSE(analyzer.doneEvent.IsSet());
+        EXPECT_FALSE(analyzer.PassEnded());
     }
     // A missing file is no such problem: it may yet appear.
     analyzer.SetLogPath((folder / "missing.log").string());

@@ -14,17 +14,15 @@
 
 namespace {
 
-// Answers from a table of names by path, notes every path asked and whether the analyzer's lock
+// Answers from a table of names by path, notes every path asked and whether the store's lock
 // was held at that moment (another thread cannot take it then).
 class FakeSigner final : public SignerLookup {
   public:
     int GetSystemPathSignerName(std::string_view path, char* name) override {
         asked.emplace_back(path);
-        if (lock != nullptr) {
+        if (store != nullptr) {
             std::thread probe([this] {
-                if (lock->try_lock()) {
-                    lock->unlock();
-                } else {
+                if (!store->TryRead()) {
                     askedUnderLock = true;
                 }
             });
@@ -40,7 +38,7 @@ class FakeSigner final : public SignerLookup {
 
     std::map<std::string, std::string> names;
     std::vector<std::string> asked;
-    std::recursive_mutex* lock = nullptr;
+    const ProcessStore* store = nullptr;
     bool askedUnderLock = false;
 };
 
@@ -51,9 +49,9 @@ class LoadLinesTest : public ::testing::Test {
           analyzer(AnalyzerSeams{
               std::make_shared<DriveTable>(DriveTable{{"C:", "\\Device\\HarddiskVolume2"}}),
               signer}) {
-        signer->lock = &analyzer.lock;
+        signer->store = &analyzer.Store();
         analyzer.ParseLine("[PRO]|t0|x|0|7/700/C:\\p.exe/p.exe/1/2/3|system");
-        process = analyzer.FindProcess(7, analyzer.roots);
+        process = analyzer.Store().FindProcess(7);
     }
 
     // The behaviours the line added to process 7.
@@ -200,7 +198,7 @@ TEST(LoadLinesSignedFilesTest, ReadsTheSignerOfRealFiles) {
         analyzer.ParseLine(line);
     }
     fs::current_path(previous);
-    const ProcessRecord* process = analyzer.FindProcess(7, analyzer.roots);
+    const ProcessRecord* process = analyzer.Store().FindProcess(7);
     ASSERT_NE(process, nullptr);
     std::vector<std::string> infos;
     for (const BehaviorRecord& b : process->behaviors) {

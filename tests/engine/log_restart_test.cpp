@@ -91,7 +91,7 @@ TEST(LogRestart, AShorterFileIsNotedAndReadAnewOnlyWhenTheOwnerRestarts) {
         const std::string before = DumpStore(analyzer);
         EXPECT_FALSE(analyzer.LogRestarted());
 
-        analyzer.doneEvent.Reset();
+        analyzer.ResetPassEnded();
         log.Write(c.after, false);
         Pass(analyzer);
         EXPECT_EQ(analyzer.LogRestarted(), c.restarted);
@@ -100,7 +100,7 @@ TEST(LogRestart, AShorterFileIsNotedAndReadAnewOnlyWhenTheOwnerRestarts) {
         }
         // Noted and signalled, but the store is the owner's to clear: nothing is read meanwhile,
         // however often the follower is woken.
-        EXPECT_TRUE(analyzer.doneEvent.IsSet());
+        EXPECT_TRUE(analyzer.PassEnded());
         log.Write(c.after + ReadLine(7, "grown again") + ProLine(9) + first, false);
         Pass(analyzer);
         EXPECT_EQ(DumpStore(analyzer), before);

@@ -13,7 +13,7 @@ class ParserTest : public ::testing::Test {
               {"C:", "\\Device\\HarddiskVolume2"}, {"D:", "\\Device\\HarddiskVolume3"}})}) {}
 
     void Parse(std::string_view line) { analyzer.ParseLine(line); }
-    ProcessRecord* Find(uint32_t id) { return analyzer.FindProcess(id, analyzer.roots); }
+    ProcessRecord* Find(uint32_t id) { return analyzer.Store().FindProcess(id); }
     // A root process with `id`, created by a [PRO] line without a creator in the store.
     ProcessRecord* AddRoot(uint32_t id) {
         Parse("[PRO]|t0|x|999999|" + std::to_string(id) + "/" + std::to_string(id + 1000) +
@@ -22,15 +22,8 @@ class ParserTest : public ::testing::Test {
     }
     std::size_t BehaviorCount() {
         std::size_t count = 0;
-        for (ProcessRecord* root : analyzer.roots) {
-            std::vector<ProcessRecord*> stack{root};
-            while (!stack.empty()) {
-                ProcessRecord* p = stack.back();
-                stack.pop_back();
-                count += p->behaviors.size();
-                stack.insert(stack.end(), p->children.begin(), p->children.end());
-            }
-        }
+        analyzer.Store().Read().ForEachProcessInTreeOrder(
+            [&](const ProcessRecord& p) { count += p.behaviors.size(); });
         return count;
     }
 
@@ -90,7 +83,7 @@ TEST_F(ParserTest, LinesThatChangeNothing) {
         Parse(line);
     }
     EXPECT_EQ(BehaviorCount(), 0u);
-    EXPECT_EQ(analyzer.roots.size(), 1u);
+    EXPECT_EQ(analyzer.Store().Read().roots().size(), 1u);
     EXPECT_TRUE(p->children.empty());
     EXPECT_EQ(p->state, 1u);
 }
@@ -237,7 +230,7 @@ TEST_F(ParserTest, RepeatedProcessLineUpdatesInPlace) {
     Parse("[PRO]|t3|x|77|5/52/C:\\z.exe/c3/7/8/9|h3");
     EXPECT_EQ(p->ppid, 0u);
     EXPECT_EQ(p->state, 1u);
-    EXPECT_EQ(analyzer.roots.size(), 2u);
+    EXPECT_EQ(analyzer.Store().Read().roots().size(), 2u);
 }
 
 TEST_F(ParserTest, NonNumericIdsDenoteProcessZero) {

@@ -170,7 +170,7 @@ TEST(BehaviorQuery, InfoOrDetailAndTheActionFilter) {
     analyzer.AppendBehavior(p,
                             Behavior("创建进程", "路径：C:\\b.exe", "路径：C:\\b.exe 命令行：-x"));
     analyzer.AppendBehavior(p, Behavior("写文件", "C:\\A.TXT"));
-    std::lock_guard store(analyzer.lock);
+    const auto store = analyzer.Store().Read();
     const auto& b = p->behaviors;
     const struct {
         BehaviorQuery query;
@@ -200,8 +200,8 @@ class SearchTest : public ::testing::Test {
         std::vector<BehaviorHit> hits;
         std::size_t count = 0;
         for (bool done = false; !done; ++count) {
-            std::lock_guard store(analyzer.lock);
-            done = search.Continue(analyzer.roots, hits, kLongAgo);
+            const auto store = analyzer.Store().Read();
+            done = search.Continue(analyzer.Store().Read().roots(), hits, kLongAgo);
             EXPECT_LT(count, 100000u);
         }
         if (pieces != nullptr) {
@@ -231,8 +231,8 @@ TEST_F(SearchTest, HitsComeInTreeOrderThenLogOrder) {
     BehaviorSearch search(Query("x"));
     std::vector<BehaviorHit> hits;
     {
-        std::lock_guard store(analyzer.lock);
-        EXPECT_TRUE(search.Continue(analyzer.roots, hits, kNever));
+        const auto store = analyzer.Store().Read();
+        EXPECT_TRUE(search.Continue(analyzer.Store().Read().roots(), hits, kNever));
     }
     EXPECT_EQ(Describe(hits),
               (std::vector<std::string>{"1:0:X1", "4:0:x4", "3:0:x3a", "3:2:x3b", "5:0:x5"}));
@@ -251,8 +251,8 @@ TEST_F(SearchTest, PiecesFindWhatOneRunFindsAndWhatArrivesMeanwhile) {
     BehaviorSearch whole(Query("HIT"));
     std::vector<BehaviorHit> expected;
     {
-        std::lock_guard store(analyzer.lock);
-        ASSERT_TRUE(whole.Continue(analyzer.roots, expected, kNever));
+        const auto store = analyzer.Store().Read();
+        ASSERT_TRUE(whole.Continue(analyzer.Store().Read().roots(), expected, kNever));
     }
     ASSERT_EQ(expected.size(), 429u);
 
@@ -267,15 +267,15 @@ TEST_F(SearchTest, PiecesFindWhatOneRunFindsAndWhatArrivesMeanwhile) {
     BehaviorSearch growing(Query("hit"));
     std::vector<BehaviorHit> hits;
     {
-        std::lock_guard store(analyzer.lock);
-        ASSERT_FALSE(growing.Continue(analyzer.roots, hits, kLongAgo));
+        const auto store = analyzer.Store().Read();
+        ASSERT_FALSE(growing.Continue(analyzer.Store().Read().roots(), hits, kLongAgo));
     }
     analyzer.AppendBehavior(big, Behavior("读文件", "late hit"));
     ProcessRecord* late = analyzer.InsertProcess(Record(400), nullptr, nullptr);
     analyzer.AppendBehavior(late, Behavior("读文件", "hit of a late process"));
     for (bool done = false; !done;) {
-        std::lock_guard store(analyzer.lock);
-        done = growing.Continue(analyzer.roots, hits, kLongAgo);
+        const auto store = analyzer.Store().Read();
+        done = growing.Continue(analyzer.Store().Read().roots(), hits, kLongAgo);
     }
     ASSERT_EQ(hits.size(), 431u);
     EXPECT_EQ(Describe(hits)[429], "1:3000:late hit");
@@ -296,8 +296,8 @@ TEST_F(SearchTest, ASortBetweenPiecesLosesAndRepeatsNothing) {
     std::vector<BehaviorHit> hits;
     int sorts = 0;
     for (int piece = 1, done = false; !done; ++piece) {
-        std::lock_guard store(analyzer.lock);
-        done = search.Continue(analyzer.roots, hits, kLongAgo);
+        const auto store = analyzer.Store().Read();
+        done = search.Continue(analyzer.Store().Read().roots(), hits, kLongAgo);
         // The analyst sorts the list by info, one way then the other, between pieces.
         if (!done && piece % 2 == 1 && sorts < 3) {
             SortBehaviors(p->behaviors, 3, sorts % 2 == 0);
@@ -327,7 +327,7 @@ TEST_F(SearchTest, InSlicesTheLockIsFreeBetweenPiecesAndACancelStopsIt) {
         analyzer, search, std::chrono::microseconds(0), cancel,
         [&](std::vector<BehaviorHit>& piece) {
             // Called without the lock: another thread could take it here.
-            std::thread other([&] { std::lock_guard store(analyzer.lock); });
+            std::thread other([&] { const auto store = analyzer.Store().Read(); });
             other.join();
             hits += piece.size();
             ++slices;
@@ -365,9 +365,9 @@ TEST_F(SearchTest, TheFilterKeepsMatchesWithTheirAncestorsAndDescendants) {
     p[8]->commandLine = "svchost.exe -k 更新服务";
     analyzer.AppendBehavior(p[9], Behavior("读文件", "C:\\Users\\管理员\\secret.txt"));
     auto keptIds = [&](std::string pattern, bool matchCase) {
-        std::lock_guard store(analyzer.lock);
-        const auto kept =
-            KeptProcesses(analyzer.roots, SearchPattern(std::move(pattern), matchCase));
+        const auto store = analyzer.Store().Read();
+        const auto kept = KeptProcesses(analyzer.Store().Read().roots(),
+                                        SearchPattern(std::move(pattern), matchCase));
         std::set<uint32_t> ids;
         for (const ProcessRecord* r : kept) {
             ids.insert(r->id);

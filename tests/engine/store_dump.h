@@ -6,19 +6,9 @@
 #include "engine/log_analyzer.h"
 
 inline std::string DumpStore(LogAnalyzer& analyzer) {
-    std::lock_guard guard(analyzer.lock);
     std::string out;
-    struct Frame {
-        const ProcessRecord* record;
-        int depth;
-    };
-    std::vector<Frame> stack;
-    for (auto it = analyzer.roots.rbegin(); it != analyzer.roots.rend(); ++it) {
-        stack.push_back({*it, 0});
-    }
-    while (!stack.empty()) {
-        const auto [p, depth] = stack.back();
-        stack.pop_back();
+    analyzer.Store().Read().ForEachProcessInTreeOrder([&](const ProcessRecord& record, int depth) {
+        const ProcessRecord* p = &record;
         out += std::string(static_cast<std::size_t>(depth), ' ') + std::to_string(p->id) + " " +
                std::to_string(p->pid) + " " + std::to_string(p->ppid) + " " +
                std::to_string(p->state) + " " + p->name + "|" + p->imagePath + "|" +
@@ -33,9 +23,6 @@ inline std::string DumpStore(LogAnalyzer& analyzer) {
                    std::string(b.info()) + "|" + std::string(b.detail()) + "|" +
                    std::string(b.handling()) + "\n";
         }
-        for (auto it = p->children.rbegin(); it != p->children.rend(); ++it) {
-            stack.push_back({*it, depth + 1});
-        }
-    }
+    });
     return out;
 }

@@ -32,15 +32,15 @@ class StoreTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(StoreTest, InsertKeepsArrivalOrderAndTreeShape) {
-    EXPECT_EQ(analyzer.FindProcess(1, analyzer.roots), nullptr);
+    EXPECT_EQ(analyzer.Store().FindProcess(1), nullptr);
     ProcessRecord* r1 = analyzer.InsertProcess(Record(1), nullptr, nullptr);
     ProcessRecord* r2 = analyzer.InsertProcess(Record(2), r1, nullptr);
-    const ProcessList snapshot = analyzer.SnapshotRoots();
+    const ProcessList snapshot = analyzer.Store().SnapshotRoots();
     analyzer.InsertProcess(Record(3), nullptr, nullptr);
     const BehaviorText creation{"t", "a", "i", "d", "h"};
     ProcessRecord* r4 = analyzer.InsertProcess(Record(4), r2, &creation);
 
-    EXPECT_EQ(Ids(analyzer.roots), (std::vector<uint32_t>{1, 3}));
+    EXPECT_EQ(Ids(analyzer.Store().Read().roots()), (std::vector<uint32_t>{1, 3}));
     EXPECT_EQ(Ids(r1->children), (std::vector<uint32_t>{2}));
     EXPECT_EQ(Ids(r2->children), (std::vector<uint32_t>{4}));
     EXPECT_EQ(r4->parent, r2);
@@ -49,23 +49,69 @@ TEST_F(StoreTest, InsertKeepsArrivalOrderAndTreeShape) {
     EXPECT_TRUE(r4->behaviors.empty());
 
     // A snapshot taken before R4 still finds it through R2, but not R3, added after it.
-    EXPECT_EQ(analyzer.FindProcess(4, snapshot), r4);
-    EXPECT_EQ(analyzer.FindProcess(3, snapshot), nullptr);
-    EXPECT_EQ(analyzer.FindProcess(4, analyzer.roots), r4);
-    EXPECT_EQ(analyzer.FindProcess(5, analyzer.roots), nullptr);
-    EXPECT_EQ(analyzer.FindProcess(1, ProcessList{}), nullptr);
+    EXPECT_EQ(analyzer.Store().FindProcess(4, snapshot), r4);
+    EXPECT_EQ(analyzer.Store().FindProcess(3, snapshot), nullptr);
+    EXPECT_EQ(analyzer.Store().FindProcess(4), r4);
+    EXPECT_EQ(analyzer.Store().FindProcess(5), nullptr);
+    EXPECT_EQ(analyzer.Store().FindProcess(1, ProcessList{}), nullptr);
 
-    analyzer.stopRequested = true;
+    analyzer.Stop();
     for (uint32_t id : {1u, 2u, 3u, 4u}) {
-        EXPECT_EQ(analyzer.FindProcess(id, analyzer.roots), nullptr) << id;
+        EXPECT_EQ(analyzer.Store().FindProcess(id), nullptr) << id;
     }
+}
+
+TEST_F(StoreTest, TheWalkGivesTreeOrderWithDepthsAndStopsWhenAsked) {
+    // 1 (2 (4), 3), 5 (6): roots in their order, each before its children.
+    ProcessRecord* r1 = analyzer.InsertProcess(Record(1), nullptr, nullptr);
+    ProcessRecord* r2 = analyzer.InsertProcess(Record(2), r1, nullptr);
+    analyzer.InsertProcess(Record(3), r1, nullptr);
+    analyzer.InsertProcess(Record(4), r2, nullptr);
+    ProcessRecord* r5 = analyzer.InsertProcess(Record(5), nullptr, nullptr);
+    analyzer.InsertProcess(Record(6), r5, nullptr);
+    struct Case {
+        uint32_t stopAt;  // 0: never
+        std::vector<std::pair<uint32_t, int>> visited;
+        bool completed;
+    };
+    const Case cases[] = {
+        {0, {{1, 0}, {2, 1}, {4, 2}, {3, 1}, {5, 0}, {6, 1}}, true},
+        {4, {{1, 0}, {2, 1}, {4, 2}}, false},
+        {1, {{1, 0}}, false},
+        {6, {{1, 0}, {2, 1}, {4, 2}, {3, 1}, {5, 0}, {6, 1}}, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::pair<uint32_t, int>> visited;
+        const bool completed = analyzer.Store().Read().ForEachProcessInTreeOrder(
+            [&](const ProcessRecord& p, int depth) {
+                visited.emplace_back(p.id, depth);
+                return p.id != c.stopAt;
+            });
+        EXPECT_EQ(visited, c.visited) << c.stopAt;
+        EXPECT_EQ(completed, c.completed) << c.stopAt;
+    }
+    // A visitor that takes the record alone sees the same order.
+    std::vector<uint32_t> ids;
+    analyzer.Store().Read().ForEachProcessInTreeOrder(
+        [&](const ProcessRecord& p) { ids.push_back(p.id); });
+    EXPECT_EQ(ids, (std::vector<uint32_t>{1, 2, 4, 3, 5, 6}));
+}
+
+TEST_F(StoreTest, TryReadFailsOnlyWhileAnotherThreadHoldsTheStore) {
+    EXPECT_TRUE(analyzer.Store().TryRead().has_value());
+    const auto held = analyzer.Store().Read();
+    // The lock is the thread's own: it may read again.
+    EXPECT_TRUE(analyzer.Store().TryRead().has_value());
+    bool other = true;
+    std::thread([&] { other = analyzer.Store().TryRead().has_value(); }).join();
+    EXPECT_FALSE(other);
 }
 
 TEST_F(StoreTest, SecondRootWithAnExistingIdDoesNotHideTheFirst) {
     // Only while stopping does the parser add a record whose id exists; the first stays found.
     ProcessRecord* first = analyzer.InsertProcess(Record(7), nullptr, nullptr);
     analyzer.InsertProcess(Record(7), nullptr, nullptr);
-    EXPECT_EQ(analyzer.FindProcess(7, analyzer.roots), first);
+    EXPECT_EQ(analyzer.Store().FindProcess(7), first);
 }
 
 TEST_F(StoreTest, ClearDestroysAChainThousandsDeep) {
@@ -73,12 +119,12 @@ TEST_F(StoreTest, ClearDestroysAChainThousandsDeep) {
     for (uint32_t id = 1; id < 200000; ++id) {
         parent = analyzer.InsertProcess(Record(id), parent, nullptr);
     }
-    EXPECT_EQ(analyzer.FindProcess(199999, analyzer.roots), parent);
+    EXPECT_EQ(analyzer.Store().FindProcess(199999), parent);
     analyzer.ClearProcesses();
-    EXPECT_TRUE(analyzer.roots.empty());
-    EXPECT_EQ(analyzer.FindProcess(5, analyzer.roots), nullptr);
+    EXPECT_TRUE(analyzer.Store().Read().roots().empty());
+    EXPECT_EQ(analyzer.Store().FindProcess(5), nullptr);
     analyzer.InsertProcess(Record(5), nullptr, nullptr);
-    EXPECT_NE(analyzer.FindProcess(5, analyzer.roots), nullptr);
+    EXPECT_NE(analyzer.Store().FindProcess(5), nullptr);
 }
 
 TEST_F(StoreTest, AppendWaitsForAReaderHoldingTheLock) {
@@ -86,7 +132,7 @@ TEST_F(StoreTest, AppendWaitsForAReaderHoldingTheLock) {
     std::atomic<bool> appended{false};
     std::thread writer;
     {
-        std::lock_guard reader(analyzer.lock);
+        const auto reader = analyzer.Store().Read();
         writer = std::thread([&] {
             analyzer.AppendBehavior(process, BehaviorText{"t", "a", "i", "i", "h"});
             appended = true;
@@ -177,12 +223,12 @@ TEST_F(StoreTest, IdsOfAnySizeAreFound) {
         }
     }
     for (std::size_t i = 0; i < records.size(); ++i) {
-        EXPECT_EQ(analyzer.FindProcess(ids[i], analyzer.roots), records[i]) << ids[i];
+        EXPECT_EQ(analyzer.Store().FindProcess(ids[i]), records[i]) << ids[i];
     }
-    EXPECT_EQ(analyzer.FindProcess(4, analyzer.roots), nullptr);
-    EXPECT_EQ(analyzer.FindProcess(4000000001u, analyzer.roots), nullptr);
-    EXPECT_EQ(analyzer.FindProcess(149999, analyzer.roots)->id, 149999u);
-    EXPECT_EQ(analyzer.FindProcess(150000, analyzer.roots), nullptr);
+    EXPECT_EQ(analyzer.Store().FindProcess(4), nullptr);
+    EXPECT_EQ(analyzer.Store().FindProcess(4000000001u), nullptr);
+    EXPECT_EQ(analyzer.Store().FindProcess(149999)->id, 149999u);
+    EXPECT_EQ(analyzer.Store().FindProcess(150000), nullptr);
 }
 
 TEST_F(StoreTest, SortOffTheLockGivesTheOrderOfTheSortUnderIt) {
@@ -216,7 +262,7 @@ TEST_F(StoreTest, SortOffTheLockGivesTheOrderOfTheSortUnderIt) {
                 }
                 SortBehaviors(expected, column, ascending);
                 SegmentedArray<BehaviorRecord>* target = &record->behaviors;
-                EXPECT_EQ(SortBehaviorsOffLock(analyzer.lock, target, column, ascending),
+                EXPECT_EQ(SortBehaviorsOffLock(analyzer.Store(), target, column, ascending),
                           column >= 0 && column <= 3);
                 ASSERT_EQ(record->behaviors.size(), expected.size());
                 for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -236,7 +282,7 @@ TEST_F(StoreTest, SortOffTheLockLeavesADroppedListAlone) {
         analyzer.AppendBehavior(process, BehaviorText{time, "a", "i", "i", "h"});
     }
     SegmentedArray<BehaviorRecord>* target = nullptr;
-    EXPECT_FALSE(SortBehaviorsOffLock(analyzer.lock, target, 0, true));
+    EXPECT_FALSE(SortBehaviorsOffLock(analyzer.Store(), target, 0, true));
     EXPECT_EQ(process->behaviors[0].time(), "3");
 }
 
@@ -258,11 +304,11 @@ TEST_F(StoreTest, SortOffTheLockKeepsAppendsThatComeMeanwhile) {
         }
     });
     SegmentedArray<BehaviorRecord>* target = &process->behaviors;
-    const bool sorted = SortBehaviorsOffLock(analyzer.lock, target, 0, true);
+    const bool sorted = SortBehaviorsOffLock(analyzer.Store(), target, 0, true);
     done = true;
     follower.join();
     EXPECT_TRUE(sorted);
-    std::lock_guard guard(analyzer.lock);
+    const auto guard = analyzer.Store().Read();
     ASSERT_EQ(process->behaviors.size(), start + appended);
     std::size_t firstAppended = 0;
     while (firstAppended < process->behaviors.size() &&
@@ -315,7 +361,7 @@ TEST_F(StoreTest, SortOffTheLockStartsAgainWhenABehaviourIsWithdrawnMeanwhile) {
     std::atomic<bool> done{false};
     std::thread follower([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        std::lock_guard guard(analyzer.lock);
+        const auto guard = analyzer.Store().Read();
         for (std::size_t i = process->behaviors.size(); i-- > 0;) {
             if (process->behaviors[i].time() == "x") {
                 process->behaviors.erase(i);
@@ -324,10 +370,10 @@ TEST_F(StoreTest, SortOffTheLockStartsAgainWhenABehaviourIsWithdrawnMeanwhile) {
         }
     });
     SegmentedArray<BehaviorRecord>* target = &process->behaviors;
-    EXPECT_TRUE(SortBehaviorsOffLock(analyzer.lock, target, 0, true));
+    EXPECT_TRUE(SortBehaviorsOffLock(analyzer.Store(), target, 0, true));
     done = true;
     follower.join();
-    std::lock_guard guard(analyzer.lock);
+    const auto guard = analyzer.Store().Read();
     std::vector<std::string> times;
     for (const BehaviorRecord& b : process->behaviors) {
         times.emplace_back(b.time());

@@ -15,6 +15,11 @@
 
 namespace fs = std::filesystem;
 
+// A sound store cannot be broken through its interface; this test breaks one on purpose.
+struct ProcessStoreTestAccess {
+    static ProcessList& Roots(ProcessStore& store) { return store.roots; }
+};
+
 namespace {
 
 struct Target {
@@ -78,9 +83,9 @@ TEST(FuzzReplay, TheStoreCheckSeesABrokenTree) {
         ProcessRecord* root = analyzer.InsertProcess(std::move(first), nullptr, nullptr);
         ProcessRecord* child = analyzer.InsertProcess(std::move(second), root, nullptr);
         EXPECT_EQ(CheckStoreInvariants(analyzer), "");
-        std::lock_guard guard(analyzer.lock);
-        analyzer.roots.push_back(child);
+        const auto guard = analyzer.Store().Read();
+        ProcessStoreTestAccess::Roots(analyzer.Store()).push_back(child);
         EXPECT_NE(CheckStoreInvariants(analyzer), "");
-        analyzer.roots.pop_back();
+        ProcessStoreTestAccess::Roots(analyzer.Store()).pop_back();
     }
 }

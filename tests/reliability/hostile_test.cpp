@@ -55,8 +55,8 @@ void Pass(LogAnalyzer& analyzer) {
 }
 
 uint64_t ReadOffset(LogAnalyzer& analyzer) {
-    std::lock_guard guard(analyzer.lock);
-    return analyzer.readOffset;
+    const auto guard = analyzer.Store().Read();
+    return analyzer.ReadOffset();
 }
 
 // One letter repeated, as large as asked, without storing it.
@@ -138,11 +138,11 @@ TEST(HostileLog, FilesWithoutRecordsLeaveTheStoreEmpty) {
         analyzer.SetFileComplete(true);
         analyzer.SetLogPath(file.path());
         Pass(analyzer);
-        EXPECT_TRUE(analyzer.doneEvent.IsSet());
+        EXPECT_TRUE(analyzer.PassEnded());
         EXPECT_EQ(ReadOffset(analyzer), c.content.size());
         EXPECT_EQ(analyzer.Counts().lines, lines);
         EXPECT_EQ(analyzer.Counts().dropped, lines);
-        EXPECT_TRUE(analyzer.SnapshotRoots().empty());
+        EXPECT_TRUE(analyzer.Store().SnapshotRoots().empty());
     }
 }
 
@@ -187,8 +187,8 @@ TEST(HostileLog, HugeLinesAndNulBytesKeepEveryByte) {
     analyzer.SetLogPath(file.path());
     Pass(analyzer);
     EXPECT_EQ(ReadOffset(analyzer), log.size());
-    std::lock_guard guard(analyzer.lock);
-    ProcessRecord* p = analyzer.FindProcess(1, analyzer.roots);
+    const auto guard = analyzer.Store().Read();
+    ProcessRecord* p = analyzer.Store().FindProcess(1);
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->commandLine.size(), mebibyte.size());
     // The fixed buffers end at the NUL; nothing past it is read as part of them.
@@ -222,9 +222,9 @@ TEST(HostileLog, TenThousandBytePathsInEveryPathField) {
         analyzer.ParseLine(line);
     }
     EXPECT_EQ(analyzer.Counts().lines, 9u);
-    std::lock_guard guard(analyzer.lock);
-    ProcessRecord* first = analyzer.FindProcess(1, analyzer.roots);
-    ProcessRecord* second = analyzer.FindProcess(2, analyzer.roots);
+    const auto guard = analyzer.Store().Read();
+    ProcessRecord* first = analyzer.Store().FindProcess(1);
+    ProcessRecord* second = analyzer.Store().FindProcess(2);
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(std::string(first->imagePath), ("C:\\" + tail).substr(0, 259));
@@ -269,8 +269,8 @@ TEST(HostileLog, IdsOverThirtyTwoBits) {
         analyzer.ParseLine("[PRO]|t|x|" + text + "|" + std::to_string(c.id + 100) +
                            "/5/C:\\b.exe/b/1/2/3|h");
         analyzer.ParseLine("[FILE_READ]|t|x|" + std::to_string(c.id) + "|f|h");
-        std::lock_guard guard(analyzer.lock);
-        ProcessRecord* p = analyzer.FindProcess(c.id, analyzer.roots);
+        const auto guard = analyzer.Store().Read();
+        ProcessRecord* p = analyzer.Store().FindProcess(c.id);
         ASSERT_NE(p, nullptr);
         EXPECT_EQ(p->pid, c.id);
         ASSERT_EQ(p->children.size(), 1u);
@@ -287,7 +287,7 @@ TEST(HostileLog, AFolderAsTheLogIsNoLog) {
     analyzer.SetLogPath(folder.path());
     Pass(analyzer);
     Pass(analyzer);
-    EXPECT_FALSE(analyzer.doneEvent.IsSet());
+    EXPECT_FALSE(analyzer.PassEnded());
     EXPECT_EQ(analyzer.progress, 0.0);
     EXPECT_EQ(ReadOffset(analyzer), 0u);
     // A real log set afterwards is followed as usual.
@@ -295,8 +295,8 @@ TEST(HostileLog, AFolderAsTheLogIsNoLog) {
     log.Write("[PRO]|t|x|0|1/10/C:\\a.exe/a/1/2/3|h\r\n");
     analyzer.SetLogPath(log.path());
     Pass(analyzer);
-    EXPECT_TRUE(analyzer.doneEvent.IsSet());
-    EXPECT_EQ(analyzer.SnapshotRoots().size(), 1u);
+    EXPECT_TRUE(analyzer.PassEnded());
+    EXPECT_EQ(analyzer.Store().SnapshotRoots().size(), 1u);
 }
 
 namespace {

@@ -221,8 +221,8 @@ TEST(Soak, AGrowingLogUnderRandomWakesEndsAsAOneShotParse) {
     EXPECT_GT(written.midLinePauses, 10);
     EXPECT_GT(caseChanges, 5);
     {
-        std::lock_guard guard(analyzer.lock);
-        EXPECT_EQ(analyzer.readOffset, text.size());
+        const auto guard = analyzer.Store().Read();
+        EXPECT_EQ(analyzer.ReadOffset(), text.size());
     }
     // Another letter case is the same file: the store was never cleared and read again.
     EXPECT_EQ(files->readsFromStart, 1);

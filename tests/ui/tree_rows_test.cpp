@@ -26,8 +26,8 @@ class TreeRowsTest : public ::testing::Test {
     }
     void Rebuild() {
         rows.clear();
-        std::lock_guard guard(analyzer.lock);
-        AppendSubtreeRows(rows, 0, analyzer.SnapshotRoots(), icons);
+        const auto guard = analyzer.Store().Read();
+        AppendSubtreeRows(rows, 0, analyzer.Store().SnapshotRoots(), icons);
     }
     std::vector<int32_t> Ids() const {
         std::vector<int32_t> ids;
@@ -70,7 +70,7 @@ TEST_F(TreeRowsTest, TreeBecomesIndentedRowsThatFoldAndUnfold) {
         EXPECT_EQ(rows[i].descendantCount, descendants[i]) << i;
     }
 
-    std::lock_guard guard(analyzer.lock);
+    const auto guard = analyzer.Store().Read();
     FoldRow(rows, 0, *r1);
     EXPECT_EQ(Ids(), (std::vector<int32_t>{1, 3}));
     EXPECT_EQ(rows[0].expandState, ExpandState::kCollapsed);

@@ -45,7 +45,7 @@ void Choose(MainWindowRun& run, int row, int behaviours) {
 
 int SortToggle(MainWindowRun& run) {
     int toggle = -1;
-    run.Call([&](CVantrelDlg& d) { toggle = d.sortAscending; });
+    run.Call([&](CVantrelDlg& d) { toggle = d.SortAscending(); });
     return toggle;
 }
 

@@ -42,8 +42,8 @@ void SendCommand(MainWindowRun& run, int id) {
 std::string LogPath(MainWindowRun& run) {
     std::string path;
     run.Call([&](CVantrelDlg& d) {
-        std::lock_guard store(d.analyzer.lock);
-        path = d.analyzer.logPath;
+        const auto store = d.Analyzer().Store().Read();
+        path = d.Analyzer().LogPath();
     });
     return path;
 }
@@ -97,7 +97,7 @@ TEST(Drop, TheSameFileGoesOnAnotherFileStartsAfresh) {
     const std::string path = uitest::WriteFile("grows.log", ThreeProcessLog());
     ASSERT_TRUE(run.DropAndWait(path));
     ProcessRecord* before = nullptr;
-    run.Call([&](CVantrelDlg& d) { before = d.analyzer.FindProcess(1, d.analyzer.roots); });
+    run.Call([&](CVantrelDlg& d) { before = d.Analyzer().Store().FindProcess(1); });
 
     uitest::AppendToFile(
         path, ProLine(4, 0, 104, "C:\\R4.exe") + BehaviorLine("[FILE_READ]", 1, "t3", "C:\\c.txt"));
@@ -105,7 +105,7 @@ TEST(Drop, TheSameFileGoesOnAnotherFileStartsAfresh) {
     EXPECT_EQ(run.Column(run.tree, 0),
               (std::vector<std::string>{"R1.exe", "安装程序.exe", "app.exe", "R4.exe"}));
     ProcessRecord* after = nullptr;
-    run.Call([&](CVantrelDlg& d) { after = d.analyzer.FindProcess(1, d.analyzer.roots); });
+    run.Call([&](CVantrelDlg& d) { after = d.Analyzer().Store().FindProcess(1); });
     EXPECT_EQ(after, before);  // the same record: the store was kept and read on
     run.Click(run.CellPoint(run.tree, 0, 3));
     EXPECT_TRUE(WaitUntil([&] { return run.ItemCount(run.behaviors) == 4; }, 3000));
@@ -113,7 +113,7 @@ TEST(Drop, TheSameFileGoesOnAnotherFileStartsAfresh) {
     // Another file: the behaviour list lets go of the old store before it is cleared.
     ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("other.log", ProLine(9, 0, 909, "C:\\x.exe"))));
     bool released = false;
-    run.Call([&](CVantrelDlg& d) { released = d.selectedBehaviors == nullptr; });
+    run.Call([&](CVantrelDlg& d) { released = d.SelectedBehaviors() == nullptr; });
     EXPECT_TRUE(released);
     EXPECT_EQ(run.ItemCount(run.behaviors), 0);
     EXPECT_EQ(run.Column(run.tree, 0), (std::vector<std::string>{"x.exe"}));
@@ -221,14 +221,14 @@ TEST(Progress, TwoDecimalsEverySecondUntilAPassOfTheFileHasEnded) {
         {100.5, "正在分析数据(100.50)..."},  // no pass of the file has ended yet
     };
     for (const Step& step : steps) {
-        run.Call([&](CVantrelDlg& d) { d.analyzer.progress = step.progress; });
+        run.Call([&](CVantrelDlg& d) { d.Analyzer().progress = step.progress; });
         EXPECT_TRUE(WaitUntil([&] { return run.Pane(1) == step.text; }, 2500)) << step.text;
     }
     // The end of a pass.
-    run.Call([&](CVantrelDlg& d) { d.analyzer.doneEvent.Set(); });
+    run.Call([&](CVantrelDlg& d) { d.Analyzer().SignalPassEnded(); });
     EXPECT_TRUE(WaitUntil([&] { return run.Pane(1) == "数据分析完成!"; }, 2500));
     // The timer has stopped: nothing changes the pane any more.
-    run.Call([&](CVantrelDlg& d) { d.analyzer.progress = 12.0; });
+    run.Call([&](CVantrelDlg& d) { d.Analyzer().progress = 12.0; });
     ::Sleep(1500);
     EXPECT_EQ(run.Pane(1), "数据分析完成!");
 }
@@ -334,7 +334,7 @@ TEST(Refresh, F5AndTheCommandReadWhatWasAppendedWithoutTouchingTheProgressPane) 
     const std::string path = uitest::WriteFile("live.log", ThreeProcessLog());
     ASSERT_TRUE(run.DropAndWait(path));
     ASSERT_TRUE(WaitUntil([&] { return run.Pane(1) == "数据分析完成!"; }, 3000));
-    run.Call([](CVantrelDlg& d) { d.statusBar.SetPaneText(1, "untouched"); });
+    run.Call([](CVantrelDlg& d) { d.StatusBar().SetPaneText(1, "untouched"); });
 
     struct Way {
         const char* name;
@@ -394,7 +394,7 @@ TEST(Commands, CopyTheNameOrMd5OfTheSelectedProcess) {
 
     // Without a selected row the commands do nothing and say nothing.
     run.Call(
-        [](CVantrelDlg& d) { ListView_SetItemState(d.treeList.Handle(), -1, 0, LVIS_SELECTED); });
+        [](CVantrelDlg& d) { ListView_SetItemState(d.TreeList().Handle(), -1, 0, LVIS_SELECTED); });
     uitest::SetClipboardMarker();
     for (int command : {ID_COPY_NAME, ID_COPY_MD5, ID_OPEN_FOLDER}) {
         SendCommand(run, command);
@@ -594,8 +594,8 @@ TEST(Find, CtrlFAndTheMenuOpenTheFindDialogAndF3RepeatsTheSearch) {
     std::string lastText;
     int lastDirection = 0;
     run.Call([&](CVantrelDlg& d) {
-        lastText = d.findState.lastFindText;
-        lastDirection = d.findState.lastFindDirection;
+        lastText = d.LastFind().lastFindText;
+        lastDirection = d.LastFind().lastFindDirection;
     });
     EXPECT_EQ(lastText, "SVC");
     EXPECT_EQ(lastDirection, 1);

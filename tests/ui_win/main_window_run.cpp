@@ -136,9 +136,9 @@ MainWindowRun::MainWindowRun(MainWindowSeams seams) {
         return window != nullptr && ::IsWindowVisible(window);
     });
     Call([this](CVantrelDlg& d) {
-        tree = d.treeList.Handle();
-        behaviors = d.behaviorList.Handle();
-        status = d.statusBar.Handle();
+        tree = d.TreeList().Handle();
+        behaviors = d.BehaviorList().Handle();
+        status = d.StatusBar().Handle();
     });
     BringToFront();
 }
@@ -202,7 +202,7 @@ void MainWindowRun::DropWide(const std::vector<std::wstring>& paths) {
 
 int MainWindowRun::Rebuilds() {
     int count = 0;
-    Call([&](CVantrelDlg& d) { count = d.rebuildCount.load(); });
+    Call([&](CVantrelDlg& d) { count = d.RebuildCount(); });
     return count;
 }
 
@@ -214,7 +214,7 @@ bool MainWindowRun::DropAndWait(const std::string& path) {
     // A drop of another file rebuilds at once (the emptied store), and again after its pass.
     int before = Rebuilds();
     bool otherFile = false;
-    Call([&](CVantrelDlg& d) { otherFile = d.analyzer.logPath != path; });
+    Call([&](CVantrelDlg& d) { otherFile = d.Analyzer().LogPath() != path; });
     Drop({path});
     return WaitForRebuilds(before + (otherFile ? 2 : 1));
 }
@@ -296,7 +296,7 @@ POINT MainWindowRun::CellPoint(HWND list, int row, int column) {
 
 std::vector<ProcessRow> MainWindowRun::Rows() {
     std::vector<ProcessRow> rows;
-    Call([&](CVantrelDlg& d) { rows = d.treeList.rows; });
+    Call([&](CVantrelDlg& d) { rows = d.TreeList().rows; });
     return rows;
 }
 

@@ -20,8 +20,8 @@ using uitest::WaitUntil;
 HWND SearchWindow(MainWindowRun& run) {
     HWND window = nullptr;
     run.Call([&](CVantrelDlg& d) {
-        if (d.searchWindow) {
-            window = d.searchWindow->Handle();
+        if (d.SearchWindow()) {
+            window = d.SearchWindow()->Handle();
         }
     });
     return window;
@@ -35,7 +35,8 @@ void Search(HWND window, const wchar_t* pattern) {
 
 bool Searching(MainWindowRun& run) {
     bool searching = false;
-    run.Call([&](CVantrelDlg& d) { searching = d.searchWindow && d.searchWindow->Searching(); });
+    run.Call(
+        [&](CVantrelDlg& d) { searching = d.SearchWindow() && d.SearchWindow()->Searching(); });
     return searching;
 }
 
@@ -90,7 +91,7 @@ TEST(SearchWindow, FindsCountsAndJumpsToTheBehaviourAfterASort) {
     ASSERT_TRUE(WaitUntil([&] { return run.ItemCount(run.behaviors) == 4; }, 3000));
     run.Call([](CVantrelDlg& d) {
         NMLISTVIEW click{};
-        click.hdr.hwndFrom = d.behaviorList.Handle();
+        click.hdr.hwndFrom = d.BehaviorList().Handle();
         click.hdr.idFrom = IDC_BEHAVIOR_LIST;
         click.hdr.code = LVN_COLUMNCLICK;
         click.iSubItem = 0;

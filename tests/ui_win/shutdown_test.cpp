@@ -69,7 +69,7 @@ TEST(Shutdown, ClosingDuringALongPassEndsWithinAChunkAndASecond) {
     double progress = 0;
     ASSERT_TRUE(WaitUntil(
         [&] {
-            run.Call([&](CVantrelDlg& d) { progress = d.analyzer.progress.load(); });
+            run.Call([&](CVantrelDlg& d) { progress = d.Analyzer().progress.load(); });
             return progress > 5.0;
         },
         5000));
@@ -95,10 +95,10 @@ TEST(Shutdown, ARefreshSentWhileTheWindowIsDestroyedIsAnsweredWithoutARebuild) {
     // this thread), then the window is destroyed before it has looked at its messages.
     ::ShowWindow(run.window, SW_HIDE);
     run.Call([&](CVantrelDlg& d) {
-        d.analyzer.doneEvent.Set();
+        d.Analyzer().SignalPassEnded();
         ::Sleep(200);
         ::DestroyWindow(d.Handle());
-        rebuildsAtTheEnd = d.rebuildCount.load();
+        rebuildsAtTheEnd = d.RebuildCount();
         ::PostThreadMessageA(::GetCurrentThreadId(), WM_NULL, 0, 0);  // the modal loop looks again
     });
     EXPECT_TRUE(run.WaitForEnd(5000));

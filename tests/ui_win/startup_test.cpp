@@ -483,7 +483,7 @@ std::string SampleLog() {
 // background: how many pixels differ.
 int IconPixelsDrawnOtherwise(MainWindowRun& run, int row) {
     HIMAGELIST images = nullptr;
-    run.Call([&](CVantrelDlg& d) { images = d.treeList.smallImageList; });
+    run.Call([&](CVantrelDlg& d) { images = d.TreeList().smallImageList; });
     const ProcessRow shown = run.Rows()[static_cast<std::size_t>(row)];
     int cx = 0;
     int cy = 0;
@@ -538,7 +538,7 @@ TEST(HighDpiScreen, EverySizeGrowsByHalfAndIconsAreWhole) {
     // Scaled, or wider where a whole time needs more in the list's font at this DPI.
     EXPECT_GE(ColumnWidth(run.behaviors, 0), 180);
     HIMAGELIST images = nullptr;
-    run.Call([&](CVantrelDlg& d) { images = d.treeList.smallImageList; });
+    run.Call([&](CVantrelDlg& d) { images = d.TreeList().smallImageList; });
     int cx = 0;
     int cy = 0;
     ::ImageList_GetIconSize(images, &cx, &cy);

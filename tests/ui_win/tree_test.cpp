@@ -116,9 +116,9 @@ TEST(ProcessTree, TheBoxFoldsAndUnfoldsAndAChildlessBoxDoesNothing) {
     EXPECT_TRUE(WaitUntil(
         [&] {
             run.Call([&](CVantrelDlg& d) {
-                std::lock_guard store(d.analyzer.lock);
-                const ProcessRecord* r4 = d.analyzer.FindProcess(4, d.analyzer.roots);
-                chosenR4 = r4 != nullptr && d.selectedBehaviors == &r4->behaviors;
+                const auto store = d.Analyzer().Store().Read();
+                const ProcessRecord* r4 = d.Analyzer().Store().FindProcess(4);
+                chosenR4 = r4 != nullptr && d.SelectedBehaviors() == &r4->behaviors;
             });
             return chosenR4;
         },
@@ -185,11 +185,11 @@ TEST(ProcessTree, EndedAndUnusualProcessesAreColouredByPixels) {
                                  FF_SWISS, "Tahoma"));
     guitest::Pixels pixels = guitest::Pixels::Blank(1, 1, 0);
     run.Call([&](CVantrelDlg& d) {
-        d.treeList.Send(WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), TRUE);
-        ::SetFocus(d.behaviorList.Handle());
-        d.treeList.Invalidate(true);
-        ::UpdateWindow(d.treeList.Handle());
-        pixels = guitest::Pixels::OfWindow(d.treeList.Handle());
+        d.TreeList().Send(WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), TRUE);
+        ::SetFocus(d.BehaviorList().Handle());
+        d.TreeList().Invalidate(true);
+        ::UpdateWindow(d.TreeList().Handle());
+        pixels = guitest::Pixels::OfWindow(d.TreeList().Handle());
     });
     pixels.Keep("tree_colours");
     for (int row = 0; row < static_cast<int>(std::size(cases)); ++row) {
@@ -456,11 +456,7 @@ TEST(ShellCalls, IconsAreLookedUpOnAComThreadWithoutTheAnalyzersLock) {
             bool free = false;
             for (int attempt = 0; attempt < 5 && !free; ++attempt) {
                 free = std::async(std::launch::async, [d] {
-                           if (!d->analyzer.lock.try_lock()) {
-                               return false;
-                           }
-                           d->analyzer.lock.unlock();
-                           return true;
+                           return d->Analyzer().Store().TryRead().has_value();
                        }).get();
             }
             seen->underLock += free ? 0 : 1;

@@ -1,0 +1,186 @@
+// The store: the records of every process the log names, their index by id, the text arena that
+// holds their behaviours' texts, the shared action-and-handling labels, and the lock that guards
+// all of them. Readers on any thread hold the lock through a guard (Read); only the analyzer's
+// parser changes the store.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <type_traits>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/id_index.h"
+#include "engine/process_record.h"
+#include "engine/text_arena.h"
+
+struct BehaviorTag;
+class LogAnalyzer;
+
+// Calls `visit` for every process under `roots` in the order of the tree: roots in their order,
+// each process before its children. `visit` takes the record, or the record and its depth (0 for
+// a root); when it returns a bool, false ends the walk. Without recursion, as chains can be
+// thousands deep. Returns false when `visit` ended the walk.
+template <typename Record, typename Visit>
+bool ForEachProcessInTreeOrder(const std::vector<Record*>& roots, Visit&& visit) {
+    struct Frame {
+        const std::vector<Record*>* list;
+        std::size_t next;
+    };
+    std::vector<Frame> stack{{&roots, 0}};
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next == top.list->size()) {
+            stack.pop_back();
+            continue;
+        }
+        Record& process = *(*top.list)[top.next++];
+        const int depth = static_cast<int>(stack.size()) - 1;
+        if constexpr (std::is_invocable_v<Visit&, Record&, int>) {
+            if constexpr (std::is_same_v<std::invoke_result_t<Visit&, Record&, int>, bool>) {
+                if (!visit(process, depth)) {
+                    return false;
+                }
+            } else {
+                visit(process, depth);
+            }
+        } else if constexpr (std::is_same_v<std::invoke_result_t<Visit&, Record&>, bool>) {
+            if (!visit(process)) {
+                return false;
+            }
+        } else {
+            visit(process);
+        }
+        stack.push_back({&process.children, 0});
+    }
+    return true;
+}
+
+class ProcessStore {
+  public:
+    ProcessStore() = default;
+    ~ProcessStore();
+    ProcessStore(const ProcessStore&) = delete;
+    ProcessStore& operator=(const ProcessStore&) = delete;
+
+    // A hold of the store's lock for the guard's lifetime, and the reads made under it. Records
+    // and the lists it hands out stay valid while it lives; a record's behaviours may be reordered
+    // (the window sorts them) but are changed otherwise only by the parser, under the lock.
+    class Reader {
+      public:
+        Reader(Reader&&) noexcept = default;
+        Reader& operator=(Reader&&) = delete;
+
+        const ProcessList& roots() const { return store_->roots; }
+        // The first record with `id` in a pre-order walk of the roots, or of `list` (a snapshot of
+        // the roots); null when there is none or while the analyzer is stopping.
+        ProcessRecord* FindProcess(uint32_t id) const { return store_->Find(id, nullptr); }
+        ProcessRecord* FindProcess(uint32_t id, const ProcessList& list) const {
+            return store_->Find(id, &list);
+        }
+        ProcessList SnapshotRoots() const { return store_->roots; }
+        SegmentedArray<BehaviorRecord>& Behaviors(ProcessRecord& record) const {
+            return record.behaviors;
+        }
+        // Every record of the tree in its order; see ForEachProcessInTreeOrder above.
+        template <typename Visit>
+        bool ForEachProcessInTreeOrder(Visit&& visit) const {
+            return ::ForEachProcessInTreeOrder(store_->roots, std::forward<Visit>(visit));
+        }
+
+      private:
+        friend class ProcessStore;
+        explicit Reader(const ProcessStore& store) : store_(&store), hold_(store.lock) {}
+        Reader(const ProcessStore& store, std::try_to_lock_t)
+            : store_(&store), hold_(store.lock, std::try_to_lock) {}
+
+        const ProcessStore* store_;
+        std::unique_lock<std::recursive_mutex> hold_;
+    };
+
+    // Waits for the lock. A thread may hold several guards at once (the lock is recursive).
+    Reader Read() const { return Reader(*this); }
+    // The guard, if the lock can be had without waiting.
+    std::optional<Reader> TryRead() const;
+
+    // Each takes the lock for its own duration; see Reader.
+    ProcessRecord* FindProcess(uint32_t id) const;
+    ProcessRecord* FindProcess(uint32_t id, const ProcessList& list) const;
+    ProcessList SnapshotRoots() const;
+
+  private:
+    friend class LogAnalyzer;
+    friend struct ProcessStoreTestAccess;
+
+    // --- The parser's side: the analyzer holds the lock (Hold) across its own bookkeeping, which
+    // the same lock guards, and changes the store through these.
+    std::unique_lock<std::recursive_mutex> Hold() const {
+        return std::unique_lock<std::recursive_mutex>(lock);
+    }
+    // After this, lookups find nothing: the analyzer is stopping.
+    void SetStopping() { stopping_ = true; }
+    bool Stopping() const { return stopping_; }
+    // With the lock: the index's record for `id` (the one a pre-order walk of the roots meets
+    // first), without checking `list`.
+    ProcessRecord* FindById(uint32_t id) const { return byId_.Find(id); }
+    // Takes ownership of `record`. Without a creator it becomes the last root; with one, the
+    // creator's last child, and `creation` (if any) is appended to the creator's behaviours.
+    // Takes the lock.
+    ProcessRecord* InsertProcess(std::unique_ptr<ProcessRecord> record, ProcessRecord* creator,
+                                 const BehaviorText* creation);
+    // Takes the lock.
+    void AppendBehavior(ProcessRecord* record, const BehaviorText& behavior);
+    // Destroys every record; references to records are invalid afterwards. Takes the lock.
+    void ClearProcesses();
+    // With the lock: takes `record` out of the tree and the index; it stays owned until the store
+    // is cleared, since a reader may still hold its behaviours.
+    void Detach(ProcessRecord* record);
+    // With the lock: the compact form of a behaviour, its texts copied into the arena.
+    BehaviorRecord StoreBehavior(const BehaviorText& text);
+    BehaviorRecord StoreBehavior(const BehaviorText& text, const BehaviorRecord::Labels* labels);
+    // The shared pair of a tag's action label and `handling`: the same as InternLabels, but the
+    // tag's last few pairs are tried first, which gives the answer for almost every line.
+    const BehaviorRecord::Labels* TagLabels(const BehaviorTag& tag, std::string_view handling);
+    const BehaviorRecord::Labels* InternLabels(std::string_view action, std::string_view handling);
+    // The arena's next chunk, made ready without the lock (see TextArena::SetNext).
+    bool ArenaHasNext() const { return texts_.HasNext(); }
+    bool ArenaWantsNext() const { return texts_.WantsNext(); }
+    void SetArenaNext(TextArena::Chunk chunk) { texts_.SetNext(std::move(chunk)); }
+
+    ProcessRecord* Find(uint32_t id, const ProcessList* list) const;
+
+    mutable std::recursive_mutex lock;
+    ProcessList roots;  // guarded by lock
+    std::atomic<bool> stopping_{false};
+    // Owns every record, in creation order; roots and children only refer to them.
+    std::vector<std::unique_ptr<ProcessRecord>> records_;
+    // The first record created for each id, which is the one a pre-order walk meets first: ids
+    // are unique except for roots added while stopping, when lookups find nothing anyway.
+    IdIndex byId_;
+    // The texts of every behaviour, and the shared action-and-handling pairs.
+    TextArena texts_;
+    struct LabelsHash {
+        std::size_t operator()(const BehaviorRecord::Labels& l) const {
+            return std::hash<std::string_view>()(l.action) * 31 +
+                   std::hash<std::string_view>()(l.handling);
+        }
+    };
+    struct LabelsEqual {
+        bool operator()(const BehaviorRecord::Labels& a, const BehaviorRecord::Labels& b) const {
+            return a.action == b.action && a.handling == b.handling;
+        }
+    };
+    std::unordered_set<BehaviorRecord::Labels, LabelsHash, LabelsEqual> labels_;
+    const BehaviorRecord::Labels* recentLabels_[32] = {};
+    // By tag, the last few pairs used: a log has only a handful of handling texts.
+    struct RecentTagLabels {
+        const BehaviorRecord::Labels* pairs[8] = {};
+        std::size_t next = 0;
+    };
+    std::vector<RecentTagLabels> tagLabels_;
+};
