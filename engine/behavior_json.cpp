@@ -91,11 +91,8 @@ void ProcessJson::AppendOpening(const ProcessFields& p, std::string& out) {
 
 void ProcessJson::AppendBehavior(const BehaviorRecord& b, bool first, std::string& out) {
     const std::pair<const char*, std::string_view> texts[] = {
-        {"{\"time\":", b.time()},
-        {",\"action\":", b.action()},
-        {",\"info\":", b.info()},
-        {",\"detail\":", b.detail()},
-        {",\"handling\":", b.handling()},
+        {"{\"time\":", b.time()},     {",\"action\":", b.action()},     {",\"info\":", b.info()},
+        {",\"detail\":", b.detail()}, {",\"handling\":", b.handling()},
     };
     if (!first) {
         out.push_back(',');

@@ -90,9 +90,9 @@ void CopyProcess(const ReadStore& readStore, const ProcessRecord& process, Proce
 
 }  // namespace
 
-ExportOutcome ExportStore(const ReadStore& readStore, const ExportScope& scope,
-                          ExportFormat format, std::string_view logPathUtf8,
-                          BehaviorCsv::AppendUtf8 appendUtf8, const ExportOutput& output) {
+ExportOutcome ExportStore(const ReadStore& readStore, const ExportScope& scope, ExportFormat format,
+                          std::string_view logPathUtf8, BehaviorCsv::AppendUtf8 appendUtf8,
+                          const ExportOutput& output) {
     std::vector<Entry> entries;
     uint64_t total = 0;
     readStore([&](const ProcessList& roots) { entries = ListProcesses(roots, scope, total); });

@@ -57,6 +57,6 @@ inline constexpr std::size_t kExportSlice = 65536;
 // "log"; `appendUtf8` turns the store's code page 936 texts into UTF-8. Within a process the
 // behaviours come in the store's order, which is the behaviour list's (the window sorts the
 // sequence itself). Call without the store's lock held.
-ExportOutcome ExportStore(const ReadStore& readStore, const ExportScope& scope,
-                          ExportFormat format, std::string_view logPathUtf8,
-                          BehaviorCsv::AppendUtf8 appendUtf8, const ExportOutput& output);
+ExportOutcome ExportStore(const ReadStore& readStore, const ExportScope& scope, ExportFormat format,
+                          std::string_view logPathUtf8, BehaviorCsv::AppendUtf8 appendUtf8,
+                          const ExportOutput& output);
