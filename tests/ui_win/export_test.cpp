@@ -65,6 +65,13 @@ std::set<std::string> Entries(const std::string& folder) {
 std::string Folder(const std::string& name) {
     const std::string folder = uitest::TempFolder() + "\\" + name;
     ::CreateDirectoryA(folder.c_str(), nullptr);
+    // An earlier run of the same process id may have left its files.
+    for (const std::string& entry : Entries(folder)) {
+        const std::string path = folder + "\\" + entry;
+        if (entry != "." && entry != ".." && !::DeleteFileA(path.c_str())) {
+            ::RemoveDirectoryA(path.c_str());
+        }
+    }
     return folder;
 }
 
