@@ -7,9 +7,9 @@
 #include "cli/log_options.h"
 #include "cli/output.h"
 #include "cli/log_reader.h"
-#include "engine/behavior_csv.h"
 #include "engine/log_analyzer.h"
 #include "tools/signer.h"
+#include "engine/store_export.h"
 
 int RunCsvCommand(const CliInput& input) {
     const CliArgs& args = input.args;
@@ -37,23 +37,15 @@ int RunCsvCommand(const CliInput& input) {
         return kExitFailure;
     }
 
-    BehaviorCsv csv(AppendGbkAsUtf8);
-    std::string out;
-    BehaviorCsv::AppendHeader(out);
-    bool written = true;
-    const ProcessStore::Reader store = analyzer.Store().Read();
-    store.ForEachProcessInTreeOrder([&](const ProcessRecord& process) {
-        for (const BehaviorRecord& behavior : process.behaviors) {
-            if (!written) {
-                return;
-            }
-            csv.AppendRow(process, behavior, out);
-            if (out.size() >= (1u << 20)) {
-                written = WriteOutput(out);
-                out.clear();
-            }
-        }
-    });
-    written = written && WriteOutput(out) && std::fflush(stdout) == 0;
+    // The same writer as the window's export of the whole log.
+    ExportOutput output;
+    output.write = [](std::string_view bytes) { return WriteOutput(bytes); };
+    const ReadStore readStore = [&analyzer](const StoreReadFunction& read) {
+        const auto guard = analyzer.Store().Read();
+        read(guard.roots());
+    };
+    const bool written = ExportStore(readStore, ExportScope{}, ExportFormat::Csv, {},
+                                     AppendGbkAsUtf8, output) == ExportOutcome::Written &&
+                         std::fflush(stdout) == 0;
     return written ? kExitOk : kExitFailure;
 }

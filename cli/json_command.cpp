@@ -7,83 +7,35 @@
 
 #include "cli/cli.h"
 #include "cli/console.h"
-#include "cli/json_writer.h"
 #include "cli/log_reader.h"
 #include "cli/output.h"
 #include "engine/behavior_search.h"
 #include "engine/log_analyzer.h"
 #include "tools/signer.h"
+#include "engine/store_export.h"
 
 namespace {
 
-void WriteProcessFields(JsonWriter& w, const ProcessRecord& p) {
-    w.Key("id"), w.Number(p.id), w.Raw(",");
-    w.Key("pid"), w.Number(p.pid), w.Raw(",");
-    w.Key("ppid"), w.Number(p.ppid), w.Raw(",");
-    w.Key("state"), w.Number(p.state);
-    ForEachProcessText(p, [&w](const char* key, std::string_view value) {
-        w.Raw(",");
-        w.Key(key);
-        w.GbkString(value);
-    });
-    w.Raw(",");
-    w.Key("behaviors");
-    w.Raw("[");
-    bool first = true;
-    for (const BehaviorRecord& b : p.behaviors) {
-        w.Raw(first ? "{" : ",{");
-        first = false;
-        w.Key("time"), w.GbkString(b.time()), w.Raw(",");
-        w.Key("action"), w.GbkString(b.action()), w.Raw(",");
-        w.Key("info"), w.GbkString(b.info()), w.Raw(",");
-        w.Key("detail"), w.GbkString(b.detail()), w.Raw(",");
-        w.Key("handling"), w.GbkString(b.handling()), w.Raw("}");
-    }
-    w.Raw("]");
-}
-
-// Walks the tree with a stack of its own: a log may chain processes thousands of levels deep.
-// With a filter, only the processes it keeps are written, each with its kept children.
-void WriteStore(JsonWriter& w, std::string_view logPath, LogAnalyzer& analyzer,
-                const SearchPattern* filter) {
-    const ProcessStore::Reader store = analyzer.Store().Read();
-    std::unordered_set<const ProcessRecord*> kept;
+// The store as one document, through the same writer as the window's export. With a filter, only
+// the processes it keeps are written, each with its kept children.
+bool WriteStore(std::string_view logPath, LogAnalyzer& analyzer, const SearchPattern* filter) {
+    std::unordered_set<uint32_t> keptIds;
+    ExportScope scope;
     if (filter != nullptr) {
-        kept = KeptProcesses(store.roots(), *filter);
+        const auto guard = analyzer.Store().Read();
+        for (const ProcessRecord* process : KeptProcesses(guard.roots(), *filter)) {
+            keptIds.insert(process->id);
+        }
+        scope.keptIds = &keptIds;
     }
-    w.Raw("{");
-    w.Key("log");
-    w.Utf8String(PathArgumentAsUtf8(logPath));
-    w.Raw(",");
-    w.Key("processes");
-    w.Raw("[");
-    struct Frame {
-        const ProcessList* list;
-        std::size_t next;
-        bool written;  // a process of this list was written already
+    ExportOutput output;
+    output.write = [](std::string_view bytes) { return WriteOutput(bytes); };
+    const ReadStore readStore = [&analyzer](const StoreReadFunction& read) {
+        const auto guard = analyzer.Store().Read();
+        read(guard.roots());
     };
-    std::vector<Frame> stack{{&store.roots(), 0, false}};
-    // Once a write has failed, the rest would go nowhere: the command fails anyway.
-    while (!stack.empty() && !OutputFailed()) {
-        Frame& top = stack.back();
-        if (top.next == top.list->size()) {
-            stack.pop_back();
-            w.Raw(stack.empty() ? "]" : "]}");
-            continue;
-        }
-        const ProcessRecord& process = *(*top.list)[top.next++];
-        if (filter != nullptr && kept.count(&process) == 0) {
-            continue;  // nor any of its descendants: the kept set holds every kept one's ancestors
-        }
-        w.Raw(top.written ? ",{" : "{");
-        top.written = true;
-        WriteProcessFields(w, process);
-        w.Raw(",");
-        w.Key("children");
-        w.Raw("[");
-        stack.push_back({&process.children, 0, false});
-    }
-    w.Raw("}\n");
+    return ExportStore(readStore, scope, ExportFormat::Json, PathArgumentAsUtf8(logPath),
+                       AppendGbkAsUtf8, output) == ExportOutcome::Written;
 }
 
 }  // namespace
@@ -190,7 +142,7 @@ int RunJsonCommand(const CliInput& input) {
     if (analyzer.StoppedAtReadCap()) {
         PrintError(PathArgumentAsUtf8(logPath) + ": " + kCutAtReadCapText);
     }
-    JsonWriter writer;
-    WriteStore(writer, logPath, analyzer, haveFilter ? &filter : nullptr);
+    // A failed write is reported by the program's end, as for every command.
+    WriteStore(logPath, analyzer, haveFilter ? &filter : nullptr);
     return kExitOk;
 }

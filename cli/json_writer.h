@@ -9,47 +9,7 @@
 
 #include "cli/console.h"
 #include "cli/output.h"
-#include "engine/process_record.h"
-
-// Appends `text` (UTF-8) as a JSON string: quoted, with quotes, backslashes and control characters
-// escaped.
-inline void AppendJsonString(std::string_view text, std::string& out) {
-    out.push_back('"');
-    for (const char c : text) {
-        switch (c) {
-            case '"':
-                out.append("\\\"");
-                break;
-            case '\\':
-                out.append("\\\\");
-                break;
-            case '\b':
-                out.append("\\b");
-                break;
-            case '\f':
-                out.append("\\f");
-                break;
-            case '\n':
-                out.append("\\n");
-                break;
-            case '\r':
-                out.append("\\r");
-                break;
-            case '\t':
-                out.append("\\t");
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
-                    out.append(escaped);
-                } else {
-                    out.push_back(c);
-                }
-        }
-    }
-    out.push_back('"');
-}
+#include "engine/behavior_json.h"
 
 // Collects UTF-8 output and hands it to stdout in large writes.
 class JsonWriter {

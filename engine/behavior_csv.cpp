@@ -30,7 +30,7 @@ void BehaviorCsv::AppendTextCell(std::string_view bytes, std::string& out) {
     AppendCell(scratch_, out);
 }
 
-void BehaviorCsv::AppendRow(const ProcessRecord& process, const BehaviorRecord& behavior,
+void BehaviorCsv::AppendRow(const ProcessFields& process, const BehaviorRecord& behavior,
                             std::string& out) {
     AppendTextCell(process.name, out);
     for (const uint32_t number : {process.pid, process.ppid, process.id}) {

@@ -22,8 +22,9 @@ class BehaviorCsv {
     // The byte-order mark and the header row: 进程, PID, PPID, 编号, 时间, 行为, 处理, 信息,
     // 详细信息.
     static void AppendHeader(std::string& out);
-    // One row: `behavior` of `process`. The caller holds the store's lock.
-    void AppendRow(const ProcessRecord& process, const BehaviorRecord& behavior, std::string& out);
+    // One row: `behavior` of `process` (a record, under the analyzer's lock, or a copy of its
+    // fields).
+    void AppendRow(const ProcessFields& process, const BehaviorRecord& behavior, std::string& out);
 
     // `text` as one cell: quoted when it holds a comma, a quote, CR or LF, its quotes doubled.
     static void AppendCell(std::string_view text, std::string& out);

@@ -81,9 +81,14 @@ CVantrelDlg::CVantrelDlg(MainWindowSeams seams)
       analyzer(WithModuleSigner(std::move(seams.analyzer))),
       launch_(std::move(seams.launch)),
       icons_(seams.iconLookup ? std::move(seams.iconLookup)
-                              : IconIndexCache::Lookup(IconIndexOfType)) {
+                              : IconIndexCache::Lookup(IconIndexOfType)),
+      exportDialog_(std::move(seams.exportDialog)),
+      exportPause_(std::move(seams.exportPause)) {
     if (!launch_) {
         launch_ = LaunchWithoutRedirection;
+    }
+    if (!exportDialog_) {
+        exportDialog_ = [this](const ExportOffer& offer) { return ShowExportDialog(hwnd_, offer); };
     }
     icon = ::LoadIconW(::GetModuleHandleA(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
     refreshThread.Reset(::CreateThread(nullptr, 0, RefreshThreadMain, this, 0, nullptr));
@@ -433,6 +438,7 @@ win::MessageWindow::Result CVantrelDlg::OnDestroy() {
     ::KillTimer(hwnd_, kProgressTimer);
     ::KillTimer(hwnd_, kHeldLineTimer);
     ::KillTimer(hwnd_, kFollowFocusTimer);
+    CancelExport();
     StopRefreshThread();
     return {};
 }
@@ -502,6 +508,12 @@ win::MessageWindow::Result CVantrelDlg::OnMessage(UINT message, WPARAM wParam, L
             return 0;
         case WM_SHOW_FIND:
             ShowFindDialog();
+            return 0;
+        case WM_EXPORT_PROGRESS:
+            OnExportProgress(wParam);
+            return 0;
+        case WM_EXPORT_DONE:
+            OnExportDone(wParam);
             return 0;
         case WM_SPLITTER_MOVED:
             OnSplitterMoved();

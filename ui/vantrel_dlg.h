@@ -12,6 +12,8 @@
 #include "engine/log_analyzer.h"
 #include "ui/dlg_find_process.h"
 #include "ui/find_process.h"
+#include "ui/export_dialog.h"
+#include "ui/export_job.h"
 #include "ui/search_window.h"
 #include "controls/status_bar.h"
 #include "ui/tree_rows.h"
@@ -30,6 +32,7 @@
 #include <string>
 #include <vector>
 #include <unordered_map>
+#include <unordered_set>
 
 // Sent by the refresh thread when a read pass has reached the end of the log. In the WM_APP range:
 // the window is a dialog, whose class owns the WM_USER range.
@@ -57,6 +60,10 @@ struct MainWindowSeams {
     // The system-image-list index of a file type's icon; called on the user-interface thread,
     // never with the store's lock held.
     IconIndexCache::Lookup iconLookup;
+    // The save dialog of 文件 > 导出... (tests answer it without a dialog).
+    std::function<std::optional<ExportChoice>(const ExportOffer&)> exportDialog;
+    // Called by the export's thread between two pieces (tests hold an export there).
+    ExportJob::Pause exportPause;
 };
 
 class CVantrelDlg : public win::Dialog, public ProcessSearch {
@@ -116,6 +123,13 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     // Shows the behaviours of the focus row's process now (the list keeps its place when that is
     // the process it shows already); nothing when there is no focus row or its process is gone.
     void ShowFocusedBehaviors();
+
+    // --- Export (vantrel_dlg_export.cpp).
+
+    // 文件 > 导出...: asks what to export and where, then writes it off this thread with its
+    // progress in the status bar. Refused with a message while an export runs.
+    void ExportFromMenu();
+    bool ExportRunning() const { return exportJob_.Running(); }
 
     // --- The search window (vantrel_dlg_search.cpp).
 
@@ -237,6 +251,15 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void ShowFindDialog();
     void ShowHashTool();
 
+    // Export: the thread's progress and end; a running export stopped (no file is left) before the
+    // store is cleared or the window closes.
+    void OnExportProgress(WPARAM permille);
+    void OnExportDone(WPARAM number);
+    void CancelExport();
+    // The ids of the processes the tree's filter keeps (with their ancestors), or nothing when no
+    // filter is in force; offered to export as its own scope.
+    std::optional<std::unordered_set<uint32_t>> FilterKeptIds();
+
     // Fills in the icons of rows [first, last) that were made under the store's lock, with
     // the first path of each type they need in `paths`.
     void ResolveIcons(std::size_t first, std::size_t last, const std::vector<std::string>& paths);
@@ -266,4 +289,12 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     int passesAtDrop_ = 0;
     // The window the refresh thread sends to: set once the window exists, cleared when it closes.
     std::atomic<HWND> refreshTarget_{nullptr};
+
+    std::function<std::optional<ExportChoice>(const ExportOffer&)> exportDialog_;
+    ExportJob::Pause exportPause_;
+    ExportChoiceScope lastExportScope_ = ExportChoiceScope::WholeLog;
+    // The filter's kept ids the running export reads; kept here for as long as it runs.
+    std::unordered_set<uint32_t> exportKeptIds_;
+    // After every member it reads, so that it stops first.
+    ExportJob exportJob_;
 };

@@ -76,6 +76,7 @@ void CVantrelDlg::OpenLog(const std::string& path) {
     if (otherFile) {
         // The store is cleared for another file: nothing may point into it any more, and the rows
         // of a file no longer followed are not left on screen.
+        CancelExport();
         if (searchWindow) {
             searchWindow->StoreClearing();
         }
@@ -118,6 +119,7 @@ void CVantrelDlg::SetAutoRefresh(bool on) {
 }
 
 void CVantrelDlg::RestartFollowedLog() {
+    CancelExport();
     {
         // Nothing may point into the store when it is cleared; the rows of the earlier log go
         // too, so that no selection or view of its processes is carried over to the new log's
@@ -352,6 +354,9 @@ win::MessageWindow::Result CVantrelDlg::OnCommand(UINT id, UINT code, HWND contr
             return 0;
         case ID_AUTO_REFRESH:
             SetAutoRefresh(!autoRefresh_);
+            return 0;
+        case ID_EXPORT:
+            ExportFromMenu();
             return 0;
         case ID_COPY_NAME:
             CopyProcessName();

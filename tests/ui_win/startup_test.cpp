@@ -120,8 +120,10 @@ TEST(MainWindowStart, CaptionPlaceMenusColumnsAndPanes) {
     EXPECT_EQ(MenuText(bar, 1), "工具");
     EXPECT_EQ(::GetMenuItemID(::GetSubMenu(bar, 0), 0), static_cast<UINT>(ID_AUTO_REFRESH));
     EXPECT_EQ(MenuText(::GetSubMenu(bar, 0), 0), "自动刷新");
-    EXPECT_EQ(::GetMenuItemID(::GetSubMenu(bar, 0), 1), static_cast<UINT>(ID_EXIT));
-    EXPECT_EQ(MenuText(::GetSubMenu(bar, 0), 1), "退出");
+    EXPECT_EQ(::GetMenuItemID(::GetSubMenu(bar, 0), 1), static_cast<UINT>(ID_EXPORT));
+    EXPECT_EQ(MenuText(::GetSubMenu(bar, 0), 1), "导出...");
+    EXPECT_EQ(::GetMenuItemID(::GetSubMenu(bar, 0), 2), static_cast<UINT>(ID_EXIT));
+    EXPECT_EQ(MenuText(::GetSubMenu(bar, 0), 2), "退出");
     EXPECT_EQ(::GetMenuItemID(::GetSubMenu(bar, 1), 0), static_cast<UINT>(ID_FEATURE_TOOL));
     EXPECT_EQ(MenuText(::GetSubMenu(bar, 1), 0), "特征码工具");
 

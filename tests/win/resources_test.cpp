@@ -74,7 +74,7 @@ TEST(Resources, MenusHaveTheirTextsAndCommands) {
     };
     const Case cases[] = {
         {IDR_MENU_MAIN,
-         {"文件=popup", "  自动刷新=32790", "  退出=32785", "工具=popup", "  特征码工具=32786",
+         {"文件=popup", "  自动刷新=32790", "  导出...=32800", "  退出=32785", "工具=popup", "  特征码工具=32786",
           "  搜索行为...\tCtrl+Shift+F=32787"}},
         {IDR_MENU_CONTEXT,
          {"托盘菜单=popup", "  显示=32771", "  退出=32772", "进程列表右键菜单=popup",
