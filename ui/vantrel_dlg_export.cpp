@@ -68,7 +68,7 @@ void CVantrelDlg::ExportFromMenu() {
             case ExportChoiceScope::WholeLog:
                 break;
         }
-        win::AppendGbkAsUtf8(analyzer.logPath, request.logPathUtf8);
+        win::AppendGbkAsUtf8(analyzer.LogPath(), request.logPathUtf8);
     }
     if (request.scope.kind != ExportScope::Kind::WholeLog && request.scope.chosen == nullptr) {
         ShowMessage("请先在进程列表中选择一个进程。");

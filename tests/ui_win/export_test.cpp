@@ -433,7 +433,7 @@ TEST(Export, TheSaveDialogOffersTheScopesThereAre) {
     MainWindowRun run(std::move(seams));
     ASSERT_TRUE(run.DropAndWait(SamplePath()));
     run.Call([](CVantrelDlg& d) {
-        ListView_SetItemState(d.treeList.Handle(), 1, LVIS_SELECTED | LVIS_FOCUSED,
+        ListView_SetItemState(d.TreeList().Handle(), 1, LVIS_SELECTED | LVIS_FOCUSED,
                               LVIS_SELECTED | LVIS_FOCUSED);
         d.ShowFocusedBehaviors();
     });
@@ -442,7 +442,7 @@ TEST(Export, TheSaveDialogOffersTheScopesThereAre) {
         SCOPED_TRACE(chosen ? "a process chosen" : "no process chosen");
         if (!chosen) {
             run.Call([](CVantrelDlg& d) {
-                ListView_SetItemState(d.treeList.Handle(), -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+                ListView_SetItemState(d.TreeList().Handle(), -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
             });
         }
         ::PostMessageA(run.window, WM_COMMAND, MAKEWPARAM(ID_EXPORT, 0), 0);

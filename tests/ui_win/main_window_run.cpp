@@ -271,7 +271,7 @@ RECT MainWindowRun::Label(int row) {
 
 RECT MainWindowRun::FoldBoxPlace(int row) {
     RECT box{};
-    Call([&](CVantrelDlg& d) { box = d.treeList.FoldBoxPlace(row); });
+    Call([&](CVantrelDlg& d) { box = d.TreeList().FoldBoxPlace(row); });
     return box;
 }
 
