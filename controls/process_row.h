@@ -19,14 +19,14 @@ struct ProcessRow {
     std::string handling;     // column 8; decides colours
     uint8_t state = 0;        // column 5: 1 running, 0 ended
     int32_t descendantCount = 0;  // column 6
+    int32_t expandState = -1;     // -1 no children (no box), 0 collapsed (plus), 1 expanded (minus)
+    int32_t indent = 0;           // in units of 8 pixels
+    int32_t iconIndex = -1;       // in the system's small image list; -1 none
+    uint32_t textColor = 0;       // 0x00BBGGRR like COLORREF; 0 means none
+    uint32_t backColor = 0;       // 0 means none; custom colours need both
     // Processes among the descendants whose handling is not ordinary: a folded row hides them, and
-    // says so by its count.
+    // its count in column 6 says so.
     int32_t unusualDescendants = 0;
-    int32_t expandState = -1;  // -1 no children (no box), 0 collapsed (plus), 1 expanded (minus)
-    int32_t indent = 0;        // in units of 8 pixels
-    int32_t iconIndex = -1;    // in the system's small image list; -1 none
-    uint32_t textColor = 0;    // 0x00BBGGRR like COLORREF; 0 means none
-    uint32_t backColor = 0;    // 0 means none; custom colours need both
 };
 
 // "system", "report" and the empty text, in any letter case, are ordinary handling; anything else
