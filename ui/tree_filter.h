@@ -36,6 +36,8 @@ class TreeFilter {
     std::size_t TotalCount() const { return total_; }
     // What the filter is for, in code page 936: the pattern, or the label given.
     const std::string& Label() const { return label_; }
+    // The pattern's letter case rule (false for a filter of given processes).
+    bool MatchCase() const { return query_.pattern.MatchCase(); }
     // True when it was given its processes, which go with the store.
     bool ByProcesses() const { return byProcesses_; }
     // The store is about to be cleared: forgets every record (a pattern filter then starts again

@@ -9,6 +9,10 @@ void CVantrelDlg::ShowSearchWindow() {
     if (!searchWindow) {
         searchWindow = std::make_unique<CSearchWindow>(
             analyzer, [this](const BehaviorHit& hit) { JumpToHit(hit); });
+        searchWindow->showOnlyProcesses = [this](std::vector<const ProcessRecord*> processes,
+                                                 std::string label) {
+            ShowOnlyProcesses(std::move(processes), std::move(label));
+        };
     }
     searchWindow->ShowFront(hwnd_);
 }
@@ -41,7 +45,8 @@ bool CVantrelDlg::JumpToHit(const BehaviorHit& hit) {
             }
             if (p != hit.process &&
                 treeList.rows[static_cast<std::size_t>(found)].expandState == 0) {
-                UnfoldRow(treeList.rows, static_cast<std::size_t>(found), *p, icons_);
+                UnfoldRow(treeList.rows, static_cast<std::size_t>(found), *p, icons_,
+                          filter_ ? &filter_->Kept() : nullptr);
             }
             from = static_cast<std::size_t>(found) + 1;
             row = found;
