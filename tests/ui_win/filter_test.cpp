@@ -144,6 +144,7 @@ TEST(FilteredTree, CtrlLFiltersTheTreeUntilEscAndKeepsItAcrossARefresh) {
     EXPECT_EQ(run.Pane(0), "筛选 4/6");
     EXPECT_EQ(Caption(run.window), plainCaption + uitest::Wide(" - 筛选：SECRET"));
     EXPECT_EQ(run.Column(run.tree, 6), (std::vector<std::string>{"3", "2", "1", "0"}));
+    uitest::KeepScreenshot(run.window, "filter_in_force");
 
     // F5 after the log grew: a new process that matches appears with its ancestors.
     uitest::AppendToFile(path, ProLine(7, 5, 107, "C:\\secret-helper.exe") +
