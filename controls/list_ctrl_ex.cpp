@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -16,6 +17,13 @@ constexpr COLORREF kMarkedText = RGB(255, 102, 51);
 constexpr COLORREF kMarkedHandling = RGB(255, 85, 0);
 constexpr COLORREF kFocusBar = RGB(191, 225, 128);
 constexpr int kHandlingColumn = 8;
+// The descendant count: a folded row that hides unusual processes draws it in kMarkedHandling,
+// with a "!" after it.
+constexpr int kDescendantsColumn = 6;
+
+bool HidesUnusual(const ProcessRow& row) {
+    return row.expandState == ExpandState::kCollapsed && row.unusualDescendants > 0;
+}
 
 void Fill(HDC dc, const RECT& r, COLORREF colour) {
     win::Brush brush(::CreateSolidBrush(colour));
@@ -277,6 +285,14 @@ void CListCtrlEx::DrawItem(const DRAWITEMSTRUCT& draw) {
             if (cell.right <= cell.left) {
                 continue;
             }
+            if (k == kDescendantsColumn && HidesUnusual(row)) {
+                // Whatever the row's own colours: a fold must never hide an alert.
+                const COLORREF before = ::SetTextColor(dc, kMarkedHandling);
+                win::DrawText936(dc, ItemText(i, k) + "!", cell,
+                                 DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+                ::SetTextColor(dc, before);
+                continue;
+            }
             win::DrawText936(dc, ItemText(i, k), cell, DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
         }
     }
@@ -356,10 +372,20 @@ win::MessageWindow::Result CListCtrlEx::OnMouseMove(UINT, POINT point) {
         return {};
     }
     HideTooltip();
-    if (!onCell || !CellIsCut(hit.iItem, hit.iSubItem)) {
+    const bool marker = onCell && hit.iSubItem == kDescendantsColumn &&
+                        HidesUnusual(rows[static_cast<std::size_t>(hit.iItem)]);
+    if (!onCell || (!marker && !CellIsCut(hit.iItem, hit.iSubItem))) {
         return {};
     }
-    const std::wstring text = win::Wide(ItemText(hit.iItem, hit.iSubItem));
+    std::wstring text;
+    if (marker) {
+        char says[96];
+        std::snprintf(says, sizeof(says), "折叠的子进程中有 %d 个处理异常的进程",
+                      rows[static_cast<std::size_t>(hit.iItem)].unusualDescendants);
+        text = win::Wide(says);
+    } else {
+        text = win::Wide(ItemText(hit.iItem, hit.iSubItem));
+    }
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof(tool);
     tool.hwnd = hwnd_;

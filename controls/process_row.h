@@ -31,6 +31,9 @@ struct ProcessRow {
     int32_t iconIndex = -1;  // in the system's small image list; -1 none
     uint32_t textColor = 0;  // 0x00BBGGRR like COLORREF; 0 means none
     uint32_t backColor = 0;  // 0 means none; custom colours need both
+    // Processes among the descendants whose handling is not ordinary: a folded row hides them, and
+    // its count in column 6 says so.
+    int32_t unusualDescendants = 0;
 };
 
 // "system", "report" and the empty text, in any letter case, are ordinary handling; anything else

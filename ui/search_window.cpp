@@ -103,8 +103,19 @@ void CSearchWindow::Layout(int cx, int cy) {
     const RECT listRect = list.WindowRectIn(hwnd_);
     const int left = static_cast<int>(listRect.left);
     const int top = static_cast<int>(listRect.top);
-    list.Move(left, top, std::max(cx - 2 * left, 0), std::max(cy - top - 26, 0));
-    status.Move(left, cy - 22, std::max(cx - 2 * left, 0), 18);
+    // The button keeps its size at the bottom right, beside the status line.
+    int bottom = 26;
+    int buttonWidth = 0;
+    if (const win::Window button = Item(IDC_SEARCH_SHOW_ONLY)) {
+        const RECT r = button.WindowRectIn(hwnd_);
+        buttonWidth = static_cast<int>(r.right - r.left);
+        const int height = static_cast<int>(r.bottom - r.top);
+        bottom = std::max(bottom, height + 6);
+        button.Move(cx - left - buttonWidth, cy - height - 3, buttonWidth, height);
+        buttonWidth += 6;
+    }
+    list.Move(left, top, std::max(cx - 2 * left, 0), std::max(cy - top - bottom, 0));
+    status.Move(left, cy - 22, std::max(cx - 2 * left - buttonWidth, 0), 18);
 }
 
 win::MessageWindow::Result CSearchWindow::OnSize(UINT type, SIZE size) {
@@ -156,6 +167,7 @@ bool CSearchWindow::StartSearch() {
     BehaviorQuery query;
     const bool matchCase =
         ::SendMessageA(Item(IDC_SEARCH_CASE).Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    searched_ = pattern;
     query.pattern = SearchPattern(std::move(pattern), matchCase);
     const HWND actions = Item(IDC_SEARCH_ACTION).Handle();
     const auto choice = static_cast<int>(::SendMessageA(actions, CB_GETCURSEL, 0, 0));
@@ -256,6 +268,16 @@ void CSearchWindow::ShowStatus() {
                       "  正在搜索(%.0f%%)...", percent);
     }
     ::SetWindowTextA(Item(IDC_SEARCH_STATUS).Handle(), text);
+    ::EnableWindow(Item(IDC_SEARCH_SHOW_ONLY).Handle(), processes_.empty() ? FALSE : TRUE);
+}
+
+void CSearchWindow::ShowOnlyHitProcesses() {
+    if (processes_.empty() || !showOnlyProcesses) {
+        return;
+    }
+    // The hits found so far, while a search still runs.
+    showOnlyProcesses(std::vector<const ProcessRecord*>(processes_.begin(), processes_.end()),
+                      "搜索“" + searched_ + "”的结果");
 }
 
 win::MessageWindow::Result CSearchWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -404,6 +426,10 @@ win::MessageWindow::Result CSearchWindow::OnCommand(UINT id, UINT code, HWND con
     }
     if (id == IDC_SEARCH_GO && code == BN_CLICKED) {
         StartSearch();
+        return 0;
+    }
+    if (id == IDC_SEARCH_SHOW_ONLY && code == BN_CLICKED) {
+        ShowOnlyHitProcesses();
         return 0;
     }
     return Dialog::OnCommand(id, code, control);

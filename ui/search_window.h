@@ -26,6 +26,11 @@ class CSearchWindow : public win::Dialog {
     CSearchWindow(LogAnalyzer& analyzer, std::function<void(const BehaviorHit&)> jump);
     ~CSearchWindow() override;
 
+    // "只显示这些进程": filters the main window's tree to the processes with hits; the label names
+    // the search in the main window's caption.
+    std::function<void(std::vector<const ProcessRecord*> processes, std::string label)>
+        showOnlyProcesses;
+
     // Creates the window the first time, shows it and brings it to the front.
     void ShowFront(HWND owner);
     // The store is about to be cleared (another log): stops the search and drops every hit.
@@ -59,6 +64,7 @@ class CSearchWindow : public win::Dialog {
     void SortBy(int column);
     void CopySelected();
     void JumpToSelected();
+    void ShowOnlyHitProcesses();
     void Layout(int cx, int cy);
     // Reads the pattern box as Unicode and converts it; false with a message when it cannot.
     bool PatternFromBox(std::string& gbk);
@@ -76,6 +82,8 @@ class CSearchWindow : public win::Dialog {
 
     std::vector<BehaviorHit> hits_;
     std::unordered_set<const ProcessRecord*> processes_;
+    // The pattern of the search the hits are from.
+    std::string searched_;
     int sortColumn_ = -1;
     bool sortAscending_ = true;
 };

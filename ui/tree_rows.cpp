@@ -66,40 +66,55 @@ ProcessRow MakeProcessRow(const ProcessRecord& record, int32_t depth, int32_t de
 }
 
 int32_t AppendSubtreeRows(std::vector<ProcessRow>& rows, std::size_t index, const ProcessList& list,
-                          IconIndexCache& icons) {
+                          IconIndexCache& icons, const KeptProcessSet* kept) {
     if (list.empty()) {
         return 0;
     }
     // The records of one list share a parent, so they share a depth.
     const int32_t baseDepth = DepthOf(*list.front());
     // Rows are made in one pre-order pass at the end of the table; a record's descendant count is
-    // the number of rows made for its subtree, known when the walk leaves it. The new rows are then
-    // rotated into position when they belong elsewhere: no row is copied twice.
+    // the number of rows made for its subtree, known when the walk leaves it, and so is the number
+    // of unusual processes among them. The new rows are then rotated into position when they
+    // belong elsewhere: no row is copied twice.
     const std::size_t first = rows.size();
     struct Frame {
         const ProcessList* list;
         std::size_t next;
         ProcessRecord* owner;  // whose children `list` is; null for the list itself
         std::size_t ownerRow;
+        int32_t unusualBefore;  // unusual rows made before the owner's children
     };
-    std::vector<Frame> stack{{&list, 0, nullptr, 0}};
+    int32_t unusualMade = 0;
+    std::vector<Frame> stack{{&list, 0, nullptr, 0, 0}};
     while (!stack.empty()) {
         Frame& frame = stack.back();
         if (frame.next == frame.list->size()) {
             if (frame.owner != nullptr) {
                 const auto descendants = static_cast<int32_t>(rows.size() - frame.ownerRow - 1);
                 frame.owner->shownDescendants = descendants;
-                rows[frame.ownerRow].descendantCount = descendants;
+                ProcessRow& ownerRow = rows[frame.ownerRow];
+                ownerRow.descendantCount = descendants;
+                ownerRow.unusualDescendants = unusualMade - frame.unusualBefore;
+                if (descendants == 0) {
+                    ownerRow.expandState = ExpandState::kNone;  // the filter left out every child
+                }
             }
             stack.pop_back();
             continue;
         }
         ProcessRecord& record = *(*frame.list)[frame.next++];
+        // A process the filter leaves out has no kept descendant either: its subtree is skipped.
+        if (kept != nullptr && kept->count(&record) == 0) {
+            continue;
+        }
         const int32_t depth = baseDepth + static_cast<int32_t>(stack.size()) - 1;
         record.shownDescendants = 0;
         rows.push_back(MakeProcessRow(record, depth, 0, icons));
+        if (!IsOrdinaryHandling(record.handling)) {
+            ++unusualMade;
+        }
         if (!record.children.empty()) {
-            stack.push_back({&record.children, 0, &record, rows.size() - 1});
+            stack.push_back({&record.children, 0, &record, rows.size() - 1, unusualMade});
         }
     }
     if (index < first) {
@@ -122,8 +137,8 @@ void FoldRow(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& reco
 }
 
 void UnfoldRow(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& record,
-               IconIndexCache& icons) {
-    const int32_t shown = AppendSubtreeRows(rows, row + 1, record.children, icons);
+               IconIndexCache& icons, const KeptProcessSet* kept) {
+    const int32_t shown = AppendSubtreeRows(rows, row + 1, record.children, icons, kept);
     record.shownDescendants = shown;
     for (ProcessRecord* a = record.parent; a != nullptr; a = a->parent) {
         a->shownDescendants += shown;

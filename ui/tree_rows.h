@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "controls/process_row.h"
@@ -26,11 +27,16 @@ class IconIndexCache {
     std::unordered_map<std::string, int> byExtension_;
 };
 
+// The processes a filter keeps (ui/tree_filter.h); a kept process has every ancestor kept.
+using KeptProcessSet = std::unordered_set<const ProcessRecord*>;
+
 // Inserts, at `index`, one row for every record of `list` and for all their descendants, unfolded,
-// in depth-first pre-order; sets each record's shownDescendants to its descendant count. Returns
-// the number of rows inserted. Needs the store's lock. Linear in the rows it makes.
+// in depth-first pre-order; sets each record's shownDescendants to its descendant count and each
+// row's unusualDescendants. With `kept`, only the records it holds get rows (a row whose children
+// are all left out has no box). Returns the number of rows inserted. Needs the store's lock.
+// Linear in the rows it makes.
 int32_t AppendSubtreeRows(std::vector<ProcessRow>& rows, std::size_t index, const ProcessList& list,
-                          IconIndexCache& icons);
+                          IconIndexCache& icons, const KeptProcessSet* kept = nullptr);
 
 // The row of one record as the list shows it.
 ProcessRow MakeProcessRow(const ProcessRecord& record, int32_t depth, int32_t descendants,
@@ -39,6 +45,7 @@ ProcessRow MakeProcessRow(const ProcessRecord& record, int32_t depth, int32_t de
 // Folds row `row` of `record` (its expandState is 1): removes the rows of its shown descendants and
 // takes them off every ancestor's count. Needs the store's lock.
 void FoldRow(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& record);
-// Unfolds row `row` of `record` (expandState 0): its whole subtree comes back unfolded.
+// Unfolds row `row` of `record` (expandState 0): its whole subtree comes back unfolded, only the
+// records of `kept` when given.
 void UnfoldRow(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& record,
-               IconIndexCache& icons);
+               IconIndexCache& icons, const KeptProcessSet* kept = nullptr);

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr char kCaption[] = "Tesk为分析器2.1";
 constexpr int kWindowWidth = 1020;
 constexpr int kWindowHeight = 600;
 constexpr UINT kStatusBarId = 0xE801;
@@ -49,7 +48,7 @@ constexpr int kCellMargins = 16;
 // Room for the vertical scroll bar and the borders next to the three fixed columns.
 constexpr int kBehaviorSpare = 40;
 
-const std::wstring kCaptionW = win::Wide(kCaption);
+const std::wstring kCaptionW = win::Wide(kMainWindowCaption);
 
 class CAboutDlg : public win::Dialog {
   public:

@@ -16,6 +16,7 @@
 #include "ui/export_job.h"
 #include "ui/search_window.h"
 #include "controls/status_bar.h"
+#include "ui/tree_filter.h"
 #include "ui/tree_rows.h"
 #include "ui/com_apartment.h"
 #include "win/dialog.h"
@@ -39,6 +40,8 @@
 inline constexpr UINT WM_REFRESH_TREE = WM_APP + 193;
 // Posted by the window to itself on Ctrl+F, so the dialog opens after the key is processed.
 inline constexpr UINT WM_SHOW_FIND = WM_APP + 194;
+// The window's caption; a filter in force is named after it.
+inline constexpr char kMainWindowCaption[] = "Tesk为分析器2.1";
 // The one-second progress timer that runs from a drop until the pass is complete.
 inline constexpr UINT_PTR kProgressTimer = 1001;
 // Wakes the analyzer once more when a pass held the log's last line back for its writer, once the
@@ -139,6 +142,18 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     // and shown, and that very behaviour selected in the behaviour list, whatever its sort. False
     // when the process is no longer in the tree.
     bool JumpToHit(const BehaviorHit& hit);
+
+    // --- The filter of the process tree (vantrel_dlg_filter.cpp).
+
+    // Asks for a pattern ("筛选进程...", Ctrl+L) and filters the tree by it.
+    void ShowFilterDialog();
+    // Shows only the processes `filter` keeps (null: every process) and says so in the status bar
+    // and the caption. The filter stays in force across rebuilds, until another log is opened.
+    void SetFilter(std::unique_ptr<TreeFilter> filter);
+    // Filters the tree to `processes` (the search window's hits) with their ancestors and
+    // descendants; `label` names them in the caption.
+    void ShowOnlyProcesses(std::vector<const ProcessRecord*> processes, std::string label);
+    const TreeFilter* Filter() const { return filter_.get(); }
 
   protected:
     bool OnInitDialog() override;
@@ -250,6 +265,11 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     int BehaviorColumnWidth(int column);
     void ShowFindDialog();
     void ShowHashTool();
+    // The store is about to be cleared: another log drops the filter, the same log started anew
+    // keeps a pattern filter (the search window's processes go with the store).
+    void FilterStoreClearing(bool otherLog);
+    // Status pane 0, the caption and the menu's "取消筛选" as the filter in force says.
+    void ShowFilterState();
 
     // Export: the thread's progress and end; a running export stopped (no file is left) before the
     // store is cleared or the window closes.
@@ -289,7 +309,8 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     int passesAtDrop_ = 0;
     // The window the refresh thread sends to: set once the window exists, cleared when it closes.
     std::atomic<HWND> refreshTarget_{nullptr};
-
+    // The filter of the rows while one is in force; the user-interface thread's.
+    std::unique_ptr<TreeFilter> filter_;
     std::function<std::optional<ExportChoice>(const ExportOffer&)> exportDialog_;
     ExportJob::Pause exportPause_;
     ExportChoiceScope lastExportScope_ = ExportChoiceScope::WholeLog;

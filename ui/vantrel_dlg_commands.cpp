@@ -80,6 +80,7 @@ void CVantrelDlg::OpenLog(const std::string& path) {
         if (searchWindow) {
             searchWindow->StoreClearing();
         }
+        FilterStoreClearing(true);
         DropBehaviorList();
         analyzer.SetLogPath(path);
         RebuildTree();
@@ -124,6 +125,10 @@ void CVantrelDlg::RestartFollowedLog() {
         // Nothing may point into the store when it is cleared; the rows of the earlier log go
         // too, so that no selection or view of its processes is carried over to the new log's
         // processes that happen to have the same ids.
+        if (searchWindow) {
+            searchWindow->StoreClearing();  // its hits point into the store
+        }
+        FilterStoreClearing(false);
         DropBehaviorList();
         analyzer.RestartLog();
         RebuildTree();
@@ -376,6 +381,12 @@ win::MessageWindow::Result CVantrelDlg::OnCommand(UINT id, UINT code, HWND contr
         case ID_SEARCH_BEHAVIORS:
             ShowSearchWindow();
             return 0;
+        case ID_FILTER_PROCESSES:
+            ShowFilterDialog();
+            return 0;
+        case ID_CLEAR_FILTER:
+            SetFilter(nullptr);
+            return 0;
         case ID_EXIT:
             ::PostQuitMessage(0);
             return 0;
@@ -409,6 +420,12 @@ bool CVantrelDlg::PreTranslateMessage(MSG& message) {
     switch (message.wParam) {
         case VK_RETURN:
             return true;  // never a default button
+        case VK_ESCAPE:
+            if (filter_ && message.hwnd == treeList.Handle()) {
+                SetFilter(nullptr);
+                return true;
+            }
+            return false;
         case VK_F3: {
             ProcessListRows rows(treeList);
             if (RepeatLastFind(rows, findState) != 0) {

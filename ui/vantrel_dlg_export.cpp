@@ -16,9 +16,18 @@ constexpr char kMessageCaption[] = "系统提示：";
 }  // namespace
 
 std::optional<std::unordered_set<uint32_t>> CVantrelDlg::FilterKeptIds() {
-    // The window has no filter of its rows yet; once it has, the ids it keeps (and their
-    // ancestors') are offered here and export writes them as the scope ExportChoiceScope::Filtered.
-    return std::nullopt;
+    if (!filter_) {
+        return std::nullopt;
+    }
+    // By id: the export's thread reads the store in slices and must not hold record pointers
+    // across them.
+    std::unordered_set<uint32_t> ids;
+    const auto store = analyzer.Store().Read();
+    ids.reserve(filter_->Kept().size());
+    for (const ProcessRecord* record : filter_->Kept()) {
+        ids.insert(record->id);
+    }
+    return ids;
 }
 
 void CVantrelDlg::ExportFromMenu() {

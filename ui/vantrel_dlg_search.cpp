@@ -9,6 +9,10 @@ void CVantrelDlg::ShowSearchWindow() {
     if (!searchWindow) {
         searchWindow = std::make_unique<CSearchWindow>(
             analyzer, [this](const BehaviorHit& hit) { JumpToHit(hit); });
+        searchWindow->showOnlyProcesses = [this](std::vector<const ProcessRecord*> processes,
+                                                 std::string label) {
+            ShowOnlyProcesses(std::move(processes), std::move(label));
+        };
     }
     searchWindow->ShowFront(hwnd_);
 }
@@ -38,9 +42,10 @@ bool CVantrelDlg::JumpToHit(const BehaviorHit& hit) {
             if (found < 0) {
                 return false;  // not in the rows yet: the next rebuild brings it
             }
-            if (p != hit.process && treeList.rows[static_cast<std::size_t>(found)].expandState ==
-                                        ExpandState::kCollapsed) {
-                UnfoldRow(treeList.rows, static_cast<std::size_t>(found), *p, icons_);
+            if (p != hit.process &&
+                treeList.rows[static_cast<std::size_t>(found)].expandState == ExpandState::kCollapsed) {
+                UnfoldRow(treeList.rows, static_cast<std::size_t>(found), *p, icons_,
+                          filter_ ? &filter_->Kept() : nullptr);
             }
             from = static_cast<std::size_t>(found) + 1;
             row = found;

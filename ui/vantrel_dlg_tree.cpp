@@ -145,7 +145,10 @@ LRESULT CVantrelDlg::RebuildTree() {
         const auto store = analyzer.Store().Read();
         const ProcessList roots = store.SnapshotRoots();
         IconIndexCache pending = PendingIcons(iconPaths);
-        ::AppendSubtreeRows(treeList.rows, 0, roots, pending);
+        if (filter_) {
+            filter_->Update(roots);  // processes that arrived and match come in
+        }
+        ::AppendSubtreeRows(treeList.rows, 0, roots, pending, filter_ ? &filter_->Kept() : nullptr);
         // From the last row up, so that folding a row moves none of the rows still to be looked at.
         for (std::size_t i = treeList.rows.size(); i-- > 0 && !view.foldedIds.empty();) {
             const ProcessRow& row = treeList.rows[i];
@@ -161,7 +164,8 @@ LRESULT CVantrelDlg::RebuildTree() {
     RestoreView(list, treeList.rows, view);
     ShowFocusedBehaviors();
     if (statusBar) {
-        statusBar.SetPaneText(0, std::to_string(treeList.rows.size()));
+        statusBar.SetPaneText(
+            0, filter_ ? FilterStatusText(*filter_) : std::to_string(treeList.rows.size()));
     }
     ++rebuildCount;
     return 0;
@@ -307,7 +311,8 @@ win::MessageWindow::Result CVantrelDlg::OnTreeClick(const NMITEMACTIVATE& click)
                 FoldRow(treeList.rows, static_cast<std::size_t>(row), *record);
             } else if (record != nullptr && expandState == ExpandState::kCollapsed) {
                 IconIndexCache pending = PendingIcons(iconPaths);
-                UnfoldRow(treeList.rows, static_cast<std::size_t>(row), *record, pending);
+                UnfoldRow(treeList.rows, static_cast<std::size_t>(row), *record, pending,
+                          filter_ ? &filter_->Kept() : nullptr);
             }
             changed = record != nullptr;
         }

@@ -75,7 +75,7 @@ TEST(Resources, MenusHaveTheirTextsAndCommands) {
     const Case cases[] = {
         {IDR_MENU_MAIN,
          {"文件=popup", "  自动刷新=32790", "  导出...=32800", "  退出=32785", "工具=popup", "  特征码工具=32786",
-          "  搜索行为...\tCtrl+Shift+F=32787"}},
+          "  搜索行为...\tCtrl+Shift+F=32787", "  筛选进程...\tCtrl+L=32791", "  取消筛选=32792"}},
         {IDR_MENU_CONTEXT,
          {"托盘菜单=popup", "  显示=32771", "  退出=32772", "进程列表右键菜单=popup",
           "  刷新数据=32774", "  复制进程名=32777", "  复制MD5=32778", "  定位到目录=32781",
