@@ -42,8 +42,8 @@ bool CVantrelDlg::JumpToHit(const BehaviorHit& hit) {
             if (found < 0) {
                 return false;  // not in the rows yet: the next rebuild brings it
             }
-            if (p != hit.process &&
-                treeList.rows[static_cast<std::size_t>(found)].expandState == ExpandState::kCollapsed) {
+            if (p != hit.process && treeList.rows[static_cast<std::size_t>(found)].expandState ==
+                                        ExpandState::kCollapsed) {
                 UnfoldRow(treeList.rows, static_cast<std::size_t>(found), *p, icons_,
                           filter_ ? &filter_->Kept() : nullptr);
             }
