@@ -404,26 +404,27 @@ HWND WaitForSaveDialog(HWND owner) {
     return search.found;
 }
 
+struct ButtonSearch {
+    int id;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK FindButton(HWND child, LPARAM data) {
+    auto* f = reinterpret_cast<ButtonSearch*>(data);
+    if (::GetDlgCtrlID(child) == f->id && f->found == nullptr) {
+        char className[32] = {};
+        ::GetClassNameA(child, className, sizeof(className));
+        if (std::string(className) == "Button") {
+            f->found = child;
+        }
+    }
+    return TRUE;
+}
+
 // A control of the dialog's own part, whatever window holds it.
 HWND Control(HWND dialog, int id) {
-    struct Find {
-        int id;
-        HWND found = nullptr;
-    } find{id};
-    ::EnumChildWindows(
-        dialog,
-        [](HWND child, LPARAM data) -> BOOL {
-            auto* f = reinterpret_cast<Find*>(data);
-            if (::GetDlgCtrlID(child) == f->id && f->found == nullptr) {
-                char className[32] = {};
-                ::GetClassNameA(child, className, sizeof(className));
-                if (std::string(className) == "Button") {
-                    f->found = child;
-                }
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&find));
+    ButtonSearch find{id};
+    ::EnumChildWindows(dialog, FindButton, reinterpret_cast<LPARAM>(&find));
     return find.found;
 }
 

@@ -66,22 +66,39 @@ HWND WaitForDialog(MainWindowRun& run, const char* caption, int milliseconds = 5
     return search.found;
 }
 
+BOOL CALLBACK AppendStaticText(HWND child, LPARAM data) {
+    char className[32] = {};
+    ::GetClassNameA(child, className, sizeof(className));
+    char part[512] = {};
+    ::GetWindowTextA(child, part, sizeof(part));
+    if (std::strcmp(className, "Static") == 0) {
+        *reinterpret_cast<std::string*>(data) += part;
+    }
+    return TRUE;
+}
+
 std::string ChildText(HWND dialog) {
     std::string text;
-    ::EnumChildWindows(
-        dialog,
-        [](HWND child, LPARAM data) -> BOOL {
-            char className[32] = {};
-            ::GetClassNameA(child, className, sizeof(className));
-            char part[512] = {};
-            ::GetWindowTextA(child, part, sizeof(part));
-            if (std::strcmp(className, "Static") == 0) {
-                *reinterpret_cast<std::string*>(data) += part;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&text));
+    ::EnumChildWindows(dialog, AppendStaticText, reinterpret_cast<LPARAM>(&text));
     return text;
+}
+
+// The text of the first visible tooltip among a thread's windows.
+BOOL CALLBACK ReadVisibleTooltip(HWND hwnd, LPARAM data) {
+    char className[64] = {};
+    ::GetClassNameA(hwnd, className, sizeof(className));
+    if (!::IsWindowVisible(hwnd) || lstrcmpiA(className, TOOLTIPS_CLASSA) != 0) {
+        return TRUE;
+    }
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    if (::SendMessageW(hwnd, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&tool))) {
+        std::vector<wchar_t> text(1024, L'\0');
+        tool.lpszText = text.data();
+        ::SendMessageW(hwnd, TTM_GETTEXTW, text.size(), reinterpret_cast<LPARAM>(&tool));
+        *reinterpret_cast<std::wstring*>(data) = text.data();
+    }
+    return FALSE;
 }
 
 std::wstring Caption(HWND window) {
@@ -286,26 +303,7 @@ TEST(FoldMarker, AFoldedParentOfAnUnusualChildDrawsItsCountInTheMarkerColour) {
         [&] {
             shown.clear();
             const DWORD thread = ::GetWindowThreadProcessId(run.window, nullptr);
-            ::EnumThreadWindows(
-                thread,
-                [](HWND hwnd, LPARAM data) -> BOOL {
-                    char className[64] = {};
-                    ::GetClassNameA(hwnd, className, sizeof(className));
-                    if (!::IsWindowVisible(hwnd) || lstrcmpiA(className, TOOLTIPS_CLASSA) != 0) {
-                        return TRUE;
-                    }
-                    TTTOOLINFOW tool{};
-                    tool.cbSize = sizeof(tool);
-                    if (::SendMessageW(hwnd, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&tool))) {
-                        std::vector<wchar_t> text(1024, L'\0');
-                        tool.lpszText = text.data();
-                        ::SendMessageW(hwnd, TTM_GETTEXTW, text.size(),
-                                       reinterpret_cast<LPARAM>(&tool));
-                        *reinterpret_cast<std::wstring*>(data) = text.data();
-                    }
-                    return FALSE;
-                },
-                reinterpret_cast<LPARAM>(&shown));
+            ::EnumThreadWindows(thread, ReadVisibleTooltip, reinterpret_cast<LPARAM>(&shown));
             return shown == says;
         },
         3000))
