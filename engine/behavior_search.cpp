@@ -182,31 +182,7 @@ bool SearchInSlices(LogAnalyzer& analyzer, BehaviorSearch& search,
 std::unordered_set<const ProcessRecord*> KeptProcesses(const ProcessList& roots,
                                                        const SearchPattern& pattern) {
     std::unordered_set<const ProcessRecord*> kept;
-    struct Frame {
-        const ProcessList* list;
-        std::size_t next;
-        bool insideMatch;  // a descendant of a match: kept without looking
-    };
-    std::vector<Frame> stack{{&roots, 0, false}};
-    while (!stack.empty()) {
-        Frame& top = stack.back();
-        if (top.next == top.list->size()) {
-            stack.pop_back();
-            continue;
-        }
-        const ProcessRecord* process = (*top.list)[top.next++];
-        const bool inside = top.insideMatch;
-        const bool matches = inside || ProcessMatches(*process, pattern);
-        if (matches) {
-            kept.insert(process);
-            // Every kept process has its ancestors kept already, so the climb stops at the first.
-            for (const ProcessRecord* a = process->parent; a != nullptr && kept.insert(a).second;
-                 a = a->parent) {
-            }
-        }
-        if (!process->children.empty()) {
-            stack.push_back({&process->children, 0, matches});
-        }
-    }
+    KeepMatchingBranches(
+        roots, [&pattern](const ProcessRecord& p) { return ProcessMatches(p, pattern); }, kept);
     return kept;
 }

@@ -96,6 +96,42 @@ bool SearchInSlices(LogAnalyzer& analyzer, BehaviorSearch& search,
                     const std::function<void(std::vector<BehaviorHit>& hits)>& afterSlice,
                     SliceStats* stats = nullptr);
 
+// Adds to `kept` each process of the tree under `roots` for which `matches` is true, every
+// descendant of one (without asking), and every ancestor of one; returns how many processes the
+// tree holds. The one keep-the-branch rule of the CLI's filter and the window's.
+template <typename Matches>
+std::size_t KeepMatchingBranches(const ProcessList& roots, Matches&& matches,
+                                 std::unordered_set<const ProcessRecord*>& kept) {
+    struct Frame {
+        const ProcessList* list;
+        std::size_t next;
+        bool insideMatch;  // a descendant of a match: kept without looking
+    };
+    std::size_t total = 0;
+    std::vector<Frame> stack{{&roots, 0, false}};
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next == top.list->size()) {
+            stack.pop_back();
+            continue;
+        }
+        const ProcessRecord* process = (*top.list)[top.next++];
+        ++total;
+        const bool keep = top.insideMatch || matches(*process);
+        if (keep) {
+            kept.insert(process);
+            // Every kept process has its ancestors kept already, so the climb stops at the first.
+            for (const ProcessRecord* a = process->parent; a != nullptr && kept.insert(a).second;
+                 a = a->parent) {
+            }
+        }
+        if (!process->children.empty()) {
+            stack.push_back({&process->children, 0, keep});
+        }
+    }
+    return total;
+}
+
 // The processes a filter by `pattern` keeps: each process that matches (ProcessMatches), every
 // ancestor of one and every descendant of one. Needs the store's lock.
 std::unordered_set<const ProcessRecord*> KeptProcesses(const ProcessList& roots,

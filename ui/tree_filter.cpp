@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "engine/behavior_search.h"
+
 TreeFilter::TreeFilter(SearchPattern pattern) : label_(pattern.Bytes()) {
     query_.pattern = std::move(pattern);
 }
@@ -48,33 +50,8 @@ bool TreeFilter::Matches(const ProcessRecord& process) {
 
 void TreeFilter::Update(const ProcessList& roots) {
     kept_.clear();
-    total_ = 0;
-    struct Frame {
-        const ProcessList* list;
-        std::size_t next;
-        bool insideKept;  // a descendant of a process the filter concerns: kept without looking
-    };
-    std::vector<Frame> stack{{&roots, 0, false}};
-    while (!stack.empty()) {
-        Frame& top = stack.back();
-        if (top.next == top.list->size()) {
-            stack.pop_back();
-            continue;
-        }
-        const ProcessRecord* process = (*top.list)[top.next++];
-        ++total_;
-        const bool kept = top.insideKept || Matches(*process);
-        if (kept) {
-            kept_.insert(process);
-            // Every kept process has its ancestors kept already, so the climb stops at the first.
-            for (const ProcessRecord* a = process->parent; a != nullptr && kept_.insert(a).second;
-                 a = a->parent) {
-            }
-        }
-        if (!process->children.empty()) {
-            stack.push_back({&process->children, 0, kept});
-        }
-    }
+    total_ = KeepMatchingBranches(
+        roots, [this](const ProcessRecord& p) { return Matches(p); }, kept_);
 }
 
 std::string FilterStatusText(const TreeFilter& filter) {
