@@ -9,6 +9,9 @@ namespace {
 // Looking at the clock costs more than searching a behaviour: it is looked at every so many.
 constexpr std::size_t kBehaviorsPerCheck = 256;
 constexpr uint64_t kProcessesPerCheck = 64;
+// Long enough for a woken thread to be scheduled on a busy machine; the search still goes on when
+// others keep asking for the lock.
+constexpr auto kLetInLimit = std::chrono::milliseconds(20);
 
 // Behaviours of one process lie scattered through the store's texts, among those of every other
 // process: reading each one's texts is a wait for memory unless it was asked for early.
@@ -175,7 +178,7 @@ bool SearchInSlices(LogAnalyzer& analyzer, BehaviorSearch& search,
             return true;
         }
         // Whoever waits for the lock gets it before the next piece takes it again.
-        std::this_thread::yield();
+        analyzer.Store().LetWaitersIn(kLetInLimit);
     }
 }
 

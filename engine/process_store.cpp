@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 #include <new>
+#include <thread>
 
 #include "engine/behavior_tag.h"
 
@@ -19,18 +20,36 @@ std::optional<ProcessStore::Reader> ProcessStore::TryRead() const {
     return reader;
 }
 
+std::unique_lock<std::recursive_mutex> ProcessStore::WaitForLock() const {
+    std::unique_lock<std::recursive_mutex> hold(lock, std::try_to_lock);
+    if (!hold.owns_lock()) {
+        waiting_.fetch_add(1);
+        hold.lock();
+        waiting_.fetch_sub(1);
+    }
+    return hold;
+}
+
+void ProcessStore::LetWaitersIn(std::chrono::steady_clock::duration limit) const {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    // A woken waiter needs only to be scheduled: a short spin, not a sleep.
+    while (waiting_.load() > 0 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::yield();
+    }
+}
+
 ProcessRecord* ProcessStore::FindProcess(uint32_t id) const {
-    std::lock_guard guard(lock);
+    const auto guard = WaitForLock();
     return Find(id, nullptr);
 }
 
 ProcessRecord* ProcessStore::FindProcess(uint32_t id, const ProcessList& list) const {
-    std::lock_guard guard(lock);
+    const auto guard = WaitForLock();
     return Find(id, &list);
 }
 
 ProcessList ProcessStore::SnapshotRoots() const {
-    std::lock_guard guard(lock);
+    const auto guard = WaitForLock();
     return roots;
 }
 
@@ -51,7 +70,7 @@ ProcessRecord* ProcessStore::Find(uint32_t id, const ProcessList* list) const {
 
 ProcessRecord* ProcessStore::InsertProcess(std::unique_ptr<ProcessRecord> record,
                                            ProcessRecord* creator, const BehaviorText* creation) {
-    std::lock_guard guard(lock);
+    const auto guard = WaitForLock();
     ProcessRecord* inserted = record.get();
     records_.push_back(std::move(record));
     // Linked before it is indexed: should memory run out on the way, no lookup finds a record
@@ -66,7 +85,7 @@ ProcessRecord* ProcessStore::InsertProcess(std::unique_ptr<ProcessRecord> record
 }
 
 void ProcessStore::AppendBehavior(ProcessRecord* record, const BehaviorText& behavior) {
-    std::lock_guard guard(lock);
+    const auto guard = WaitForLock();
     record->behaviors.push_back(StoreBehavior(behavior));
 }
 
@@ -80,7 +99,7 @@ void ProcessStore::Detach(ProcessRecord* record) {
 }
 
 void ProcessStore::ClearProcesses() {
-    std::lock_guard guard(lock);
+    const auto guard = WaitForLock();
     roots.clear();
     byId_.Clear();
     // Records own no other records, so even a chain a million levels deep goes without recursion.

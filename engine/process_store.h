@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+// <chrono> itself cannot be compiled to code page 936 by GCC (its unit suffixes); <mutex> brings
+// the clocks.
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -95,7 +97,7 @@ class ProcessStore {
 
       private:
         friend class ProcessStore;
-        explicit Reader(const ProcessStore& store) : store_(&store), hold_(store.lock) {}
+        explicit Reader(const ProcessStore& store) : store_(&store), hold_(store.WaitForLock()) {}
         Reader(const ProcessStore& store, std::try_to_lock_t)
             : store_(&store), hold_(store.lock, std::try_to_lock) {}
 
@@ -108,6 +110,12 @@ class ProcessStore {
     // The guard, if the lock can be had without waiting.
     std::optional<Reader> TryRead() const;
 
+    // For a reader that takes the lock again and again with barely a pause (a search in pieces):
+    // the lock is not fair, and a thread woken when it was let go finds it taken again before it
+    // runs, so the window or the follower would wait for the whole search. Returns once every
+    // thread that waited for the lock has had it, or after `limit`. Call without the lock.
+    void LetWaitersIn(std::chrono::steady_clock::duration limit) const;
+
     // Each takes the lock for its own duration; see Reader.
     ProcessRecord* FindProcess(uint32_t id) const;
     ProcessRecord* FindProcess(uint32_t id, const ProcessList& list) const;
@@ -119,9 +127,7 @@ class ProcessStore {
 
     // --- The parser's side: the analyzer holds the lock (Hold) across its own bookkeeping, which
     // the same lock guards, and changes the store through these.
-    std::unique_lock<std::recursive_mutex> Hold() const {
-        return std::unique_lock<std::recursive_mutex>(lock);
-    }
+    std::unique_lock<std::recursive_mutex> Hold() const { return WaitForLock(); }
     // After this, lookups find nothing: the analyzer is stopping.
     void SetStopping() { stopping_ = true; }
     bool Stopping() const { return stopping_; }
@@ -153,8 +159,11 @@ class ProcessStore {
     void SetArenaNext(TextArena::Chunk chunk) { texts_.SetNext(std::move(chunk)); }
 
     ProcessRecord* Find(uint32_t id, const ProcessList* list) const;
+    // Every wait for the lock goes through here, so that LetWaitersIn sees it.
+    std::unique_lock<std::recursive_mutex> WaitForLock() const;
 
     mutable std::recursive_mutex lock;
+    mutable std::atomic<int> waiting_{0};
     ProcessList roots;  // guarded by lock
     std::atomic<bool> stopping_{false};
     // Owns every record, in creation order; roots and children only refer to them.

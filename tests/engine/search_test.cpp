@@ -349,6 +349,46 @@ TEST_F(SearchTest, InSlicesTheLockIsFreeBetweenPiecesAndACancelStopsIt) {
     EXPECT_FALSE(cancelled.Done());
 }
 
+TEST_F(SearchTest, AThreadWaitingForTheLockGetsItBetweenTwoPieces) {
+    // The lock is not fair: a search that takes it again at once after each piece would keep a
+    // waiting window or follower out until the whole search is done.
+    ProcessRecord* p = analyzer.InsertProcess(Record(1), nullptr, nullptr);
+    for (int i = 0; i < 400000; ++i) {
+        analyzer.AppendBehavior(p, Behavior("读文件", "C:\\Windows\\System32\\kernel32.dll"));
+    }
+    std::atomic<bool> cancel{false};
+    std::atomic<int> asking{0};
+    std::atomic<int> served{0};
+    std::atomic<bool> over{false};
+    std::thread other([&] {
+        for (int i = 1; !over.load(); ++i) {
+            asking = i;
+            { const auto store = analyzer.Store().Read(); }
+            served = i;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    int pieces = 0;
+    int piecesWhileWaiting = 0;
+    int mostPiecesWhileWaiting = 0;
+    for (int run = 0; run < 10; ++run) {
+        BehaviorSearch search(Query("no such text"));
+        EXPECT_TRUE(SearchInSlices(
+            analyzer, search, std::chrono::microseconds(200), cancel,
+            [&](std::vector<BehaviorHit>&) {
+                ++pieces;
+                piecesWhileWaiting = asking.load() != served.load() ? piecesWhileWaiting + 1 : 0;
+                mostPiecesWhileWaiting = std::max(mostPiecesWhileWaiting, piecesWhileWaiting);
+            }));
+    }
+    over = true;
+    other.join();
+    // Without letting it in, a wait lasts to the end of a search. With it, a wait spans a piece or
+    // two, more only when the thread loses its processor between asking and waiting.
+    EXPECT_GT(pieces, 50);
+    EXPECT_LT(mostPiecesWhileWaiting, pieces / 4) << pieces;
+}
+
 TEST_F(SearchTest, TheFilterKeepsMatchesWithTheirAncestorsAndDescendants) {
     // 1 ─ 2 ─ 3 ─ 4
     //   │   └ 5
