@@ -1,7 +1,7 @@
 // vantrel-bench-search: the search over every behaviour of a log, as the search window runs it.
 //   vantrel-bench-search LOG [PATTERN [--match-case]]...
 // Reads LOG into a store, then for each pattern (a few typical ones when none is given) runs the
-// search five times in pieces of at most 5 ms of the store's lock, while a second thread takes the
+// search five times in pieces of at most 2 ms of the store's lock, while a second thread takes the
 // lock every millisecond as the window and the follower do. Prints the behaviours, the hits, the
 // best and the worst run, the longest hold of the lock by the search and the longest wait of the
 // other thread. Patterns are code page 936 bytes, as the window hands them to the engine.
@@ -22,7 +22,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kSlice = std::chrono::milliseconds(5);
+constexpr auto kSlice = std::chrono::milliseconds(2);
 constexpr int kRuns = 5;
 
 // The search thread's own processor time: on a busy machine the wall clock also counts the time

@@ -12,8 +12,9 @@
 namespace {
 
 constexpr char kCaption[] = "系统提示：";
-// Well under the 10 ms the follower and the window may wait for the lock.
-constexpr auto kSlice = std::chrono::milliseconds(5);
+// Well under the 10 ms the follower and the window may wait for the lock, also when the searching
+// thread loses its processor in the middle of a piece.
+constexpr auto kSlice = std::chrono::milliseconds(2);
 
 struct Column {
     const char* title;
