@@ -1,5 +1,6 @@
-// The search window of the real main window: a search and its count, a cancel, and a jump from a
-// hit that lands on that very behaviour after the behaviour list was sorted.
+// The search window of the real main window: a search and its count, a cancel, a jump from a hit
+// that lands on that very behaviour after the behaviour list was sorted, and a search while F5
+// reads what was appended to the log.
 #include "tests/ui_win/main_window_run.h"
 
 #include "res/resource.h"
@@ -137,6 +138,69 @@ TEST(SearchWindow, ACancelStopsTheSearchAndAnotherLogClearsTheHits) {
     ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("other.log", Log())));
     EXPECT_EQ(run.ItemCount(::GetDlgItem(window, IDC_SEARCH_LIST)), 0);
     EXPECT_EQ(StatusText(window), "找到 0 条，0 个进程");
+}
+
+TEST(SearchWindow, ASearchWhileF5AddsLinesKeepsItsHitsWholeAndTheWindowGoingOn) {
+    MainWindowRun run;
+    constexpr int kProcesses = 20;
+    constexpr int kEach = 5000;
+    constexpr int kAdded = 10000;
+    const std::string dll = "C:\\Windows\\System32\\kernel32.dll";
+    auto behaviours = [&](int process, int count) {
+        std::string lines;
+        for (int i = 0; i < count; ++i) {
+            lines += BehaviorLine("[FILE_READ]", static_cast<uint32_t>(process), "12:00:00", dll);
+        }
+        return lines;
+    };
+    std::string log;
+    for (int p = 1; p <= kProcesses; ++p) {
+        log += ProLine(static_cast<uint32_t>(p), 0, static_cast<uint32_t>(100 + p), "C:\\P.exe") +
+               behaviours(p, kEach);
+    }
+    const std::string path = uitest::WriteFile("growing-search.log", log);
+    ASSERT_TRUE(run.DropAndWait(path));
+    run.Call([](CVantrelDlg& d) { d.ShowSearchWindow(); });
+    const HWND window = SearchWindow(run);
+    ASSERT_NE(window, nullptr);
+    const HWND hits = ::GetDlgItem(window, IDC_SEARCH_LIST);
+
+    // The log grows by twice what it held, behaviours of every process and a new one; F5 starts
+    // reading them, and the search starts while it does.
+    std::string added;
+    for (int p = 1; p <= kProcesses; ++p) {
+        added += behaviours(p, kAdded);
+    }
+    added += ProLine(kProcesses + 1, 0, 999, "C:\\late.exe") + behaviours(kProcesses + 1, kAdded);
+    uitest::AppendToFile(path, added);
+    const int before = run.Rebuilds();
+    run.BringToFront();
+    run.Key(VK_F5);
+    Search(window, L"KERNEL32");
+    ASSERT_TRUE(WaitUntil([&] { return Searching(run); }, 3000));
+    EXPECT_EQ(run.Rebuilds(), before) << "F5's pass ended before the search began";
+    ASSERT_TRUE(run.WaitForRebuilds(before + 1, 30000));
+    EXPECT_EQ(run.ItemCount(run.tree), kProcesses + 1);
+    ASSERT_TRUE(WaitUntil([&] { return !Searching(run); }, 30000));
+
+    // Every hit is whole, and the count says what the list holds: at least what the log held
+    // before F5, at most all of it.
+    const int found = run.ItemCount(hits);
+    const int all = (kEach + kAdded) * kProcesses + kAdded;
+    EXPECT_GE(found, kEach * kProcesses);
+    EXPECT_LE(found, all);
+    for (int row : {0, found / 2, found - 1}) {
+        EXPECT_EQ(run.Text(hits, row, 5), dll) << row;
+    }
+    EXPECT_EQ(StatusText(window).find("找到 " + std::to_string(found) + " 条"), 0u)
+        << StatusText(window);
+
+    // Searched again with the log read whole, it finds every behaviour once.
+    Search(window, L"KERNEL32");
+    ASSERT_TRUE(WaitUntil([&] { return !Searching(run) && run.ItemCount(hits) == all; }, 30000))
+        << run.ItemCount(hits);
+    EXPECT_EQ(StatusText(window), "找到 " + std::to_string(all) + " 条，21 个进程");
+    EXPECT_EQ(run.Text(hits, all - 1, 0), "late.exe");
 }
 
 }  // namespace
