@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/platform.h"
 #include "engine/text_arena.h"
 
 class ChunkSupply {
@@ -47,6 +48,9 @@ class ChunkSupply {
 
   private:
     void Run() {
+        // Its work pays only where a processor is idle; where none is, the parser's own thread
+        // (which holds the store's lock at times) must not lose its processor to this one.
+        LowerThreadPriority();
         std::unique_lock guard(mutex_);
         while (!quit_) {
             if (ready_.size() >= depth_) {
