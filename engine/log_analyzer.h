@@ -160,6 +160,10 @@ class LogAnalyzer {
     void UseSpareChunk();
     void NoteArenaNext();
     static constexpr std::size_t kBatchLines = 512;  // the lock is held well under a millisecond
+    // A pass with at least this much to read has the arena's chunks made ready on a thread of
+    // their own, up to kSupplyDepth of them ahead.
+    static constexpr uint64_t kSupplyFrom = uint64_t{8} << 20;
+    static constexpr std::size_t kSupplyDepth = 4;
 
     bool ParseProcessCreate(std::string_view line);
     bool ParseLoadLine(const std::string_view* fields, bool isModule);

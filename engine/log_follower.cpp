@@ -281,6 +281,16 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, u
     if (start >= limit) {
         return;  // everything up to the read cap is read already
     }
+    // A long pass fills many of the arena's chunks: their fresh pages are supplied on a second
+    // thread, ahead of use, while this one parses. A short pass (a few lines followed) makes its
+    // own, so that following a quiet log costs no thread and no memory ahead.
+    struct SupplyForPass {
+        ParseScratch& scratch;
+        ~SupplyForPass() { scratch.supply.reset(); }  // stops and joins its thread
+    } supplyForPass{*scratch_};
+    if (limit - offset >= kSupplyFrom) {
+        scratch_->supply = std::make_unique<ChunkSupply>(kSupplyDepth, TextArena::kChunk);
+    }
     std::vector<char> buffer(kChunkSize);
     bool reachedLimit = offset >= limit;
     // Whether the pass still has to see how the provisional line (its first) went on.

@@ -1,10 +1,12 @@
 // Buffers the parser reuses from line to line, so a line costs no allocation for its splitting.
 #pragma once
 
+#include <memory>
 #include <string_view>
 #include <vector>
 
 #include "engine/behavior_tag.h"
+#include "engine/chunk_supply.h"
 #include "engine/log_analyzer.h"
 
 // An ordinary line cut into what its behaviour needs, waiting to be applied with others under one
@@ -25,4 +27,6 @@ struct LogAnalyzer::ParseScratch {
     // can take milliseconds, which the window must not wait for.
     TextArena::Chunk spare = TextArena::Chunk::None();
     bool arenaWantsNext = false;  // as seen at the parser's last change
+    // During a long pass, where the spare chunks come from: a thread that makes them ready ahead.
+    std::unique_ptr<ChunkSupply> supply;
 };

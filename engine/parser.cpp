@@ -117,7 +117,8 @@ void LogAnalyzer::CountLines(uint64_t parsed, uint64_t dropped) {
 void LogAnalyzer::PrepareSpareChunk() {
     ParseScratch& scratch = *scratch_;
     if (!scratch.spare && scratch.arenaWantsNext) {
-        scratch.spare = TextArena::Chunk::Prefaulted(TextArena::kChunk);
+        scratch.spare = scratch.supply ? scratch.supply->Take()
+                                       : TextArena::Chunk::Prefaulted(TextArena::kChunk);
     }
 }
 

@@ -16,3 +16,7 @@ void WriteDebugTrace(const char* text);
 void* AllocateBulk(std::size_t size);
 // Returns a block from AllocateBulk, with the size it was asked for.
 void FreeBulk(void* block, std::size_t size);
+
+// Lowers the calling thread's priority below the process's others: for a helper whose work only
+// pays when a processor is idle, and which must not take one from the thread it helps.
+void LowerThreadPriority();

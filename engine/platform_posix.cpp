@@ -1,4 +1,7 @@
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "engine/platform.h"
 
@@ -18,6 +21,13 @@ void* AllocateBulk(std::size_t size) {
     madvise(block, size, MADV_HUGEPAGE);
 #endif
     return block;
+}
+
+void LowerThreadPriority() {
+#ifdef SYS_gettid
+    // On Linux a thread's nice value is its own: the thread's id stands for it.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
+#endif
 }
 
 void FreeBulk(void* block, std::size_t size) {

@@ -30,6 +30,10 @@ void* AllocateBulk(std::size_t size) {
     return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
 
+void LowerThreadPriority() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}
+
 void FreeBulk(void* block, std::size_t) {
     if (block != nullptr) {
         VirtualFree(block, 0, MEM_RELEASE);

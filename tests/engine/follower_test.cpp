@@ -420,6 +420,35 @@ std::string OneShot(const std::string& text, uint64_t* lines = nullptr) {
 
 }  // namespace
 
+TEST(Follower, ALongPassWithChunksMadeAheadGivesTheOneShotStore) {
+    // Enough to read that the arena's chunks are made ready on a second thread, and enough texts
+    // to fill several of them; creations, deaths and ordinary lines interleaved, so that every
+    // kind of line takes its chunks from that thread.
+    std::string text;
+    for (uint32_t id = 1; text.size() < (20u << 20); ++id) {
+        text += ProLine(id, id / 2);
+        for (int k = 0; k < 20; ++k) {
+            text += "[FILE_WRITE]|t" + std::to_string(k) + "|x|" + std::to_string(id / 3 + 1) +
+                    "|C:\\f" + std::to_string(id) + std::string(200 + k * 10, 'a' + k % 26) +
+                    "|h\r\n";
+        }
+        text += "[MOD]|t|x|" + std::to_string(id) + "|C:\\m" + std::to_string(id) +
+                ".dll/1/2/md5|h\r\n";
+        if (id % 7 == 0) {
+            text += "[PRO_DIE]|t|x|" + std::to_string(id / 2) + "|x|y\r\n";
+        }
+    }
+    TempLog log("long.log");
+    log.Append(text);
+    LogAnalyzer analyzer(FastSeams());
+    analyzer.SetLogPath(log.path());
+    Pass(analyzer);
+    uint64_t lines = 0;
+    EXPECT_EQ(DumpStore(analyzer), OneShot(text, &lines));
+    EXPECT_EQ(analyzer.Counts().lines, lines);
+    EXPECT_GT(lines, 50000u);
+}
+
 TEST(Follower, ALastLineParsedAfterThePauseIsWithdrawnWhenItsWriterGoesOn) {
     // Each line is cut on both sides of every separator (and left whole), the file then stays
     // quiet until the cut line is parsed as it stands, and then the writer finishes it. What the

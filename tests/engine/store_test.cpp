@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "engine/behavior_sort.h"
+#include "engine/chunk_supply.h"
 #include "engine/log_analyzer.h"
 
 namespace {
@@ -381,4 +382,26 @@ TEST_F(StoreTest, SortOffTheLockStartsAgainWhenABehaviourIsWithdrawnMeanwhile) {
     EXPECT_EQ(times.size(), start);
     EXPECT_EQ(std::count(times.begin(), times.end(), "x"), 0);
     EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+}
+
+TEST(ChunkSupply, HandsOutDistinctZeroedChunksAndStopsWhileFull) {
+    std::vector<TextArena::Chunk> taken;
+    {
+        ChunkSupply supply(2, 64 << 10);
+        // More than it keeps ready: the rest are made on the spot.
+        for (int i = 0; i < 5; ++i) {
+            taken.push_back(supply.Take());
+        }
+        // Left full (two ready, its thread waiting): the destructor ends and joins it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+        ASSERT_TRUE(taken[i]);
+        EXPECT_EQ(taken[i].size(), std::size_t{64} << 10);
+        const char* p = taken[i].get();
+        EXPECT_TRUE(std::all_of(p, p + taken[i].size(), [](char c) { return c == 0; }));
+        for (std::size_t j = 0; j < i; ++j) {
+            EXPECT_NE(taken[i].get(), taken[j].get());
+        }
+    }
 }
