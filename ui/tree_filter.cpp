@@ -19,6 +19,13 @@ void TreeFilter::StoreClearing() {
     total_ = 0;
 }
 
+void TreeFilter::TakeSearched(const std::vector<BehaviorSearch::SearchedProcess>& searched) {
+    scans_.reserve(scans_.size() + searched.size());
+    for (const BehaviorSearch::SearchedProcess& s : searched) {
+        scans_[s.process] = Scan{s.searched, s.removals, s.reorders, s.found};
+    }
+}
+
 bool TreeFilter::Matches(const ProcessRecord& process) {
     if (byProcesses_) {
         return given_.count(&process) != 0;
@@ -44,6 +51,7 @@ bool TreeFilter::Matches(const ProcessRecord& process) {
     scan.reorders = behaviors.Reorders();
     while (!scan.found && scan.searched < behaviors.size()) {
         scan.found = query_.Matches(behaviors[scan.searched++]);
+        ++behaviorsSearched_;
     }
     return scan.found;
 }

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/behavior_search.h"
 #include "engine/process_record.h"
 #include "engine/search_pattern.h"
 #include "ui/tree_rows.h"
@@ -28,6 +29,15 @@ class TreeFilter {
     // lock. Linear in the processes, plus the behaviours added since the last call: a process's
     // behaviours are searched once, not at every rebuild.
     void Update(const ProcessList& roots);
+
+    // The search over the store's behaviours that a new pattern filter needs once, done in pieces
+    // off the window's thread (BehaviorSearch::FirstHitPerProcess) before its first Update; its
+    // report then spares Update every behaviour it searched. Only for a pattern filter.
+    BehaviorQuery BehaviorMatchQuery() const { return query_; }
+    void TakeSearched(const std::vector<BehaviorSearch::SearchedProcess>& searched);
+
+    // Behaviours Update has searched so far (those TakeSearched reported are not among them).
+    uint64_t BehaviorsSearched() const { return behaviorsSearched_; }
 
     // The processes kept by the last Update.
     const KeptProcessSet& Kept() const { return kept_; }
@@ -62,6 +72,7 @@ class TreeFilter {
     std::unordered_map<const ProcessRecord*, Scan> scans_;
     KeptProcessSet kept_;
     std::size_t total_ = 0;
+    uint64_t behaviorsSearched_ = 0;
 };
 
 // The status bar's text for a filter in force: "筛选 12/3481" (kept and total processes).

@@ -132,6 +132,7 @@ void CVantrelDlg::RestartFollowedLog() {
         DropBehaviorList();
         analyzer.RestartLog();
         RebuildTree();
+        ResumeFilterMatch();
     }
     findState.hasLastHit = false;  // a process of the earlier log
     ::KillTimer(hwnd_, kHeldLineTimer);
@@ -421,7 +422,7 @@ bool CVantrelDlg::PreTranslateMessage(MSG& message) {
         case VK_RETURN:
             return true;  // never a default button
         case VK_ESCAPE:
-            if (filter_ && message.hwnd == treeList.Handle()) {
+            if ((filter_ || FilterMatching()) && message.hwnd == treeList.Handle()) {
                 SetFilter(nullptr);
                 return true;
             }

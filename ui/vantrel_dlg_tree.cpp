@@ -164,8 +164,7 @@ LRESULT CVantrelDlg::RebuildTree() {
     RestoreView(list, treeList.rows, view);
     ShowFocusedBehaviors();
     if (statusBar) {
-        statusBar.SetPaneText(
-            0, filter_ ? FilterStatusText(*filter_) : std::to_string(treeList.rows.size()));
+        statusBar.SetPaneText(0, RowCountText());
     }
     ++rebuildCount;
     return 0;
