@@ -45,6 +45,10 @@ int32_t AppendSubtreeRows(std::vector<ProcessRow>& rows, std::size_t index, cons
 // parser may add processes: a child of a process whose rows are still being made gets its row,
 // one added under a process already left waits for the next rebuild; the rows and their counts
 // stay consistent with each other either way. The store must not be cleared between pieces.
+// How long a rebuild during a pass holds the store's lock per piece: well under the 10 ms the
+// follower may wait for it.
+inline constexpr std::chrono::milliseconds kRowPieceTime{5};
+
 class SubtreeRowMaker {
   public:
     using Clock = std::chrono::steady_clock;

@@ -439,6 +439,7 @@ win::MessageWindow::Result CVantrelDlg::OnDestroy() {
     ::KillTimer(hwnd_, kProgressTimer);
     ::KillTimer(hwnd_, kHeldLineTimer);
     ::KillTimer(hwnd_, kFollowFocusTimer);
+    ::KillTimer(hwnd_, kPassRowsTimer);
     CancelExport();
     CancelFilterMatch();
     StopRefreshThread();

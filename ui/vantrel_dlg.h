@@ -59,6 +59,10 @@ inline constexpr UINT kFollowFocusDelayMs = 100;
 // While 自动刷新 is on: wakes the analyzer once a second (passes keep the analyzer's own spacing).
 inline constexpr UINT_PTR kAutoRefreshTimer = 1004;
 
+// While a pass the window asked for goes on: about once a second, the rows of what it read so far.
+inline constexpr UINT_PTR kPassRowsTimer = 1005;
+inline constexpr UINT kPassRowsPeriodMs = 1000;
+
 // What the main window asks of its surroundings; an empty member means the real thing.
 struct MainWindowSeams {
     AnalyzerSeams analyzer;
@@ -110,6 +114,8 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     // Replaces all rows by the store's tree, unfolded; the rows that were selected, the focus row
     // and the topmost visible row are kept by process id where their processes are still shown.
     LRESULT RebuildTree();
+    // How many rebuilds were made during passes, to show the rows read so far.
+    int PassRebuildCount() const { return passRebuildCount_; }
     // Inserts at `index` the rows of `list` and all their descendants, unfolded; returns how many.
     // Needs the store's lock, and then looks the icons up with it held: RebuildTree does not.
     int32_t AppendSubtreeRows(int index, const ProcessList& list);
@@ -229,6 +235,13 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void ApplyDpi(int newDpi);
     void PaintMinimised();
 
+    // The process tree. RebuildTree's work; during a pass the rows are made in pieces of the
+    // store's lock, and the rows folded are kept folded.
+    void RebuildRows(bool duringPass);
+    // Wakes the analyzer for a pass, and has the rows rebuilt about once a second while it lasts.
+    uint64_t WakeForPass();
+    // kPassRowsTimer: a rebuild of the rows read so far when the pass goes on and read lines.
+    void OnPassRowsTimer();
     // The process tree.
     Result OnTreeClick(const NMITEMACTIVATE& click);
     // A focus change (by mouse, keys or a program) restarts kFollowFocusTimer.
@@ -341,6 +354,14 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     uint64_t filterMatchSerial_ = 0;
     std::vector<BehaviorSearch::SearchedProcess> filterMatchFound_;  // the thread's until joined
     std::function<void(const std::atomic<bool>& cancel)> filterMatchPause_;
+    // The last wake for a pass, and whether kPassRowsTimer runs for it.
+    uint64_t passWake_ = 0;
+    bool passRowsTimerOn_ = false;
+    // Lines parsed at the last rebuild: a pass that parsed none since needs no rebuild.
+    uint64_t linesAtRebuild_ = 0;
+    // The last rebuild was made during a pass (the one at its end keeps the folds too).
+    bool rowsDuringPass_ = false;
+    int passRebuildCount_ = 0;
     // A new filter whose search the clearing of the store dropped, to be searched again after.
     std::unique_ptr<TreeFilter> restartedMatch_;
     std::function<std::optional<ExportChoice>(const ExportOffer&)> exportDialog_;
