@@ -93,7 +93,8 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     CListCtrlEx& TreeList() { return treeList; }
     const win::Window& BehaviorList() const { return behaviorList; }
     CStatusBar& StatusBar() { return statusBar; }
-    // How many rebuilds have finished; for whoever waits for one from another thread.
+    // How many rebuilds have finished, but for those during passes; for whoever waits for one
+    // from another thread.
     int RebuildCount() const { return rebuildCount.load(); }
     // The last search, repeated by F3.
     const FindState& LastFind() const { return findState; }

@@ -124,7 +124,6 @@ void CVantrelDlg::OnPassRowsTimer() {
     // tree until its end.
     if (analyzer.Counts().lines != linesAtRebuild_) {
         RebuildRows(true);
-        ++passRebuildCount_;
     }
 }
 

@@ -200,7 +200,12 @@ void CVantrelDlg::RebuildRows(bool duringPass) {
         statusBar.SetPaneText(0, RowCountText());
     }
     linesAtRebuild_ = analyzer.Counts().lines;
-    ++rebuildCount;
+    // Whoever waits for a rebuild waits for a pass's end (or a filter's), not for its rows so far.
+    if (duringPass) {
+        ++passRebuildCount_;
+    } else {
+        ++rebuildCount;
+    }
 }
 
 int32_t CVantrelDlg::AppendSubtreeRows(int index, const ProcessList& list) {
