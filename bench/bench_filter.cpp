@@ -81,12 +81,11 @@ void Run(uint32_t processes, const char* pattern) {
     for (int run = 0; run < 5; ++run) {
         TreeFilter filter{SearchPattern(pattern, false)};
         std::vector<BehaviorSearch::SearchedProcess> searched;
-        BehaviorSearch search(filter.BehaviorMatchQuery());
-        search.FirstHitPerProcess(&searched);
         std::atomic<bool> cancel{false};
         SliceStats stats;
         const auto start = Clock::now();
-        SearchInSlices(analyzer, search, std::chrono::milliseconds(5), cancel, {}, &stats);
+        SearchFilterBehaviors(analyzer, filter.BehaviorMatchQuery(), std::chrono::milliseconds(5),
+                              cancel, searched, {}, &stats);
         bestSearch = std::min(bestSearch, Seconds(Clock::now() - start));
         longestHold = std::max(longestHold, stats.longestHold);
         filter.TakeSearched(searched);

@@ -66,12 +66,13 @@ void Rebuild(uint32_t processes) {
     Clock::duration longestHold{};
     std::size_t pieces = 0;
     for (int run = 0; run < 5; ++run) {
-        table.clear();
+        table = {};  // a table without room yet, as the window's first rebuild during a pass
         const auto start = Clock::now();
         const ProcessList& roots = analyzer.Store().Read().roots();
         SubtreeRowMaker maker(table, roots, icons);
         pieces = 0;
         for (bool done = false; !done; ++pieces) {
+            maker.MakeRoom();
             const auto guard = analyzer.Store().Read();
             const auto taken = Clock::now();
             done = maker.Continue(taken + kRowPieceTime);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "engine/behavior_search.h"
+#include "engine/log_analyzer.h"
 
 TreeFilter::TreeFilter(SearchPattern pattern) : label_(pattern.Bytes()) {
     query_.pattern = std::move(pattern);
@@ -60,6 +61,33 @@ void TreeFilter::Update(const ProcessList& roots) {
     kept_.clear();
     total_ = KeepMatchingBranches(
         roots, [this](const ProcessRecord& p) { return Matches(p); }, kept_);
+}
+
+bool SearchFilterBehaviors(LogAnalyzer& analyzer, BehaviorQuery query,
+                           BehaviorSearch::Clock::duration piece, const std::atomic<bool>& cancel,
+                           std::vector<BehaviorSearch::SearchedProcess>& searched,
+                           const std::function<void()>& betweenPieces, SliceStats* stats) {
+    BehaviorSearch search(std::move(query));
+    // A piece reports into a list that keeps its room from piece to piece.
+    std::vector<BehaviorSearch::SearchedProcess> piecesReport;
+    piecesReport.reserve(16384);
+    search.FirstHitPerProcess(&piecesReport);
+    if (betweenPieces) {
+        betweenPieces();
+    }
+    if (cancel.load()) {
+        return false;
+    }
+    return SearchInSlices(
+        analyzer, search, piece, cancel,
+        [&](std::vector<BehaviorHit>&) {
+            searched.insert(searched.end(), piecesReport.begin(), piecesReport.end());
+            piecesReport.clear();
+            if (betweenPieces) {
+                betweenPieces();
+            }
+        },
+        stats);
 }
 
 std::string FilterStatusText(const TreeFilter& filter) {

@@ -4,7 +4,9 @@
 // Portable, so that it is tested and measured natively.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <functional>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -74,6 +76,19 @@ class TreeFilter {
     std::size_t total_ = 0;
     uint64_t behaviorsSearched_ = 0;
 };
+
+class LogAnalyzer;
+
+// The search a new pattern filter needs (TreeFilter::BehaviorMatchQuery) over every behaviour of
+// the analyzer's store, in pieces of about `piece` of the store's lock; `betweenPieces` is called
+// without the lock before the first piece and after each. What it found goes to `searched`, which
+// grows only between pieces: fresh memory is not got with the lock held. False when `cancel` was
+// set first.
+bool SearchFilterBehaviors(LogAnalyzer& analyzer, BehaviorQuery query,
+                           BehaviorSearch::Clock::duration piece, const std::atomic<bool>& cancel,
+                           std::vector<BehaviorSearch::SearchedProcess>& searched,
+                           const std::function<void()>& betweenPieces = {},
+                           SliceStats* stats = nullptr);
 
 // The status bar's text for a filter in force: "筛选 12/3481" (kept and total processes).
 std::string FilterStatusText(const TreeFilter& filter);

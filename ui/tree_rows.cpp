@@ -75,7 +75,7 @@ bool SubtreeRowMaker::Continue(Clock::time_point deadline) {
     // Rows are made in one pre-order pass at the end of the table; a record's descendant count is
     // the number of rows made for its subtree, known when the walk leaves it, and so is the number
     // of unusual processes among them.
-    constexpr unsigned kRowsPerCheck = 256;  // the clock costs more than a row
+    constexpr unsigned kRowsPerCheck = 64;  // the clock may cost more than a row
     unsigned sinceCheck = 0;
     while (!stack_.empty()) {
         Frame& frame = stack_.back();
@@ -93,6 +93,9 @@ bool SubtreeRowMaker::Continue(Clock::time_point deadline) {
             }
             stack_.pop_back();
             continue;
+        }
+        if (stopWhenFull_ && rows_.size() == rows_.capacity()) {
+            return false;
         }
         ProcessRecord& record = *list[frame.next++];
         // A process the filter leaves out has no kept descendant either: its subtree is skipped.
@@ -121,10 +124,17 @@ bool SubtreeRowMaker::Continue(Clock::time_point deadline) {
     return true;
 }
 
+void SubtreeRowMaker::MakeRoom() {
+    if (rows_.size() == rows_.capacity()) {
+        rows_.reserve(std::max<std::size_t>(1024, 2 * rows_.capacity()));
+    }
+}
+
 int32_t AppendSubtreeRows(std::vector<ProcessRow>& rows, std::size_t index, const ProcessList& list,
                           IconIndexCache& icons, const KeptProcessSet* kept) {
     const std::size_t first = rows.size();
     SubtreeRowMaker maker(rows, list, icons, kept);
+    maker.stopWhenFull_ = false;  // in one hold anyway
     maker.Continue(SubtreeRowMaker::Clock::time_point::max());
     // The new rows are rotated into position when they belong elsewhere: no row is copied twice.
     if (index < first) {

@@ -57,8 +57,11 @@ class SubtreeRowMaker {
     SubtreeRowMaker(std::vector<ProcessRow>& rows, const ProcessList& list, IconIndexCache& icons,
                     const KeptProcessSet* kept = nullptr);
     // Goes on with the store's lock held by the caller until the rows are made (true) or
-    // `deadline` has passed (false).
+    // `deadline` has passed (false); also false when the table is full, so that the caller makes
+    // it room without the lock (MakeRoom): moving a big table takes longer than a piece.
     bool Continue(Clock::time_point deadline);
+    // Between pieces, without the lock: room for more rows when the table is full.
+    void MakeRoom();
     // The rows made so far.
     std::size_t Made() const { return rows_.size() - first_; }
 
@@ -77,6 +80,9 @@ class SubtreeRowMaker {
     int32_t baseDepth_ = -1;
     int32_t unusualMade_ = 0;
     std::vector<Frame> stack_;
+    bool stopWhenFull_ = true;
+    friend int32_t AppendSubtreeRows(std::vector<ProcessRow>&, std::size_t, const ProcessList&,
+                                     IconIndexCache&, const KeptProcessSet*);
 };
 
 // The row of one record as the list shows it.

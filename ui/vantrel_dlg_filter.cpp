@@ -52,23 +52,18 @@ void CVantrelDlg::StartFilterMatch(std::unique_ptr<TreeFilter> filter) {
     filterMatchFound_.clear();
     const uint64_t serial = ++filterMatchSerial_;
     const HWND target = hwnd_;
-    filterMatchThread_ = std::thread([this, serial, target,
-                                      query = matchingFilter_->BehaviorMatchQuery()]() mutable {
-        BehaviorSearch search(std::move(query));
-        search.FirstHitPerProcess(&filterMatchFound_);
-        const auto pause = [this] {
-            if (filterMatchPause_) {
-                filterMatchPause_(filterMatchCancel_);
+    filterMatchThread_ = std::thread(
+        [this, serial, target, query = matchingFilter_->BehaviorMatchQuery()]() mutable {
+            const bool done = SearchFilterBehaviors(analyzer, std::move(query), kFilterMatchSlice,
+                                                    filterMatchCancel_, filterMatchFound_, [this] {
+                                                        if (filterMatchPause_) {
+                                                            filterMatchPause_(filterMatchCancel_);
+                                                        }
+                                                    });
+            if (done) {
+                ::PostMessageA(target, WM_FILTER_MATCHED, static_cast<WPARAM>(serial), 0);
             }
-        };
-        pause();
-        const bool done = !filterMatchCancel_.load() &&
-                          SearchInSlices(analyzer, search, kFilterMatchSlice, filterMatchCancel_,
-                                         [&](std::vector<BehaviorHit>&) { pause(); });
-        if (done) {
-            ::PostMessageA(target, WM_FILTER_MATCHED, static_cast<WPARAM>(serial), 0);
-        }
-    });
+        });
 }
 
 void CVantrelDlg::OnFilterMatched(WPARAM serial) {

@@ -184,6 +184,7 @@ void CVantrelDlg::RebuildRows(bool duringPass) {
         }
         SubtreeRowMaker maker(treeList.rows, *roots, pending, filter_ ? &filter_->Kept() : nullptr);
         for (;;) {
+            maker.MakeRoom();
             std::this_thread::yield();  // whoever waits for the lock gets it first
             const auto store = analyzer.Store().Read();
             if (maker.Continue(SubtreeRowMaker::Clock::now() + kRowPieceTime)) {
