@@ -48,7 +48,19 @@ bool BehaviorSearch::KeepsAction(std::string_view action) {
     return lastActionKept_;
 }
 
+void BehaviorSearch::LeaveCurrent() {
+    if (searched_ == nullptr || current_ == nullptr) {
+        return;
+    }
+    const auto& behaviors = current_->behaviors;
+    if (behaviors.empty() && behaviors.removals() == 0) {
+        return;  // nothing to search, now or later: most processes of a big log
+    }
+    searched_->push_back({current_, next_, removals_, reorders_, !currentHits_.empty()});
+}
+
 bool BehaviorSearch::NextProcess(const ProcessList& roots) {
+    LeaveCurrent();
     while (!stack_.empty()) {
         Frame& top = stack_.back();
         const ProcessList& list = top.owner != nullptr ? top.owner->children : roots;
@@ -60,6 +72,7 @@ bool BehaviorSearch::NextProcess(const ProcessList& roots) {
         stack_.push_back({current_, 0});
         next_ = 0;
         reorders_ = current_->behaviors.Reorders();
+        removals_ = current_->behaviors.removals();
         currentHits_.clear();
         reported_.clear();
         rescanning_ = false;
@@ -73,6 +86,9 @@ bool BehaviorSearch::NextProcess(const ProcessList& roots) {
 bool BehaviorSearch::SearchCurrent(std::vector<BehaviorHit>& hits, Clock::time_point deadline,
                                    const std::atomic<bool>* cancel) {
     auto& behaviors = current_->behaviors;
+    if (firstHitOnly_ && !currentHits_.empty()) {
+        return true;  // answered; a sort keeps the hit
+    }
     if (behaviors.Reorders() != reorders_) {
         // Sorted since the last piece: search it again, reporting only what is new.
         reorders_ = behaviors.Reorders();
@@ -100,6 +116,12 @@ bool BehaviorSearch::SearchCurrent(std::vector<BehaviorHit>& hits, Clock::time_p
             if (found && (!rescanning_ || reported_.insert(behavior.Identity()).second)) {
                 currentHits_.push_back(behavior.Identity());
                 hits.push_back({current_, next_, behavior});
+            }
+            if (found && firstHitOnly_) {
+                // Its other behaviours cannot change the answer, those to come neither.
+                behaviorsSearched_ += size - next_;
+                next_ = size;
+                return true;
             }
         }
         ++next_;

@@ -39,6 +39,24 @@ class BehaviorSearch {
 
     const BehaviorQuery& Query() const { return query_; }
 
+    // How far the search went through one process's behaviours, reported when it leaves the
+    // process: whoever keeps it need only search the behaviours from `searched` on later, while the
+    // sequence's removal count is still `removals` (taken when the search came to the process).
+    struct SearchedProcess {
+        const ProcessRecord* process = nullptr;
+        std::size_t searched = 0;
+        std::size_t removals = 0;
+        uint64_t reorders = 0;
+        bool found = false;
+    };
+    // For a filter, which asks whether a process has a matching behaviour, not which: the first
+    // hit of a process ends its search, and every process with behaviours (or removals) is
+    // reported to `searched` as the search leaves it. Set before the first Continue.
+    void FirstHitPerProcess(std::vector<SearchedProcess>* searched) {
+        firstHitOnly_ = true;
+        searched_ = searched;
+    }
+
     // Searches on from where the last call stopped, with the store's lock held by the caller,
     // appending hits to `hits`. Returns true once every process has been searched; false when
     // `deadline` passed or `cancel` (if any) was set first. `roots` must be the same list each
@@ -62,8 +80,13 @@ class BehaviorSearch {
     bool SearchCurrent(std::vector<BehaviorHit>& hits, Clock::time_point deadline,
                        const std::atomic<bool>* cancel);
     bool KeepsAction(std::string_view action);
+    // Reports the current process to `searched_` as the search leaves it.
+    void LeaveCurrent();
 
     BehaviorQuery query_;
+    bool firstHitOnly_ = false;
+    std::vector<SearchedProcess>* searched_ = nullptr;
+    std::size_t removals_ = 0;  // the current process's removal count when the search came to it
     std::vector<Frame> stack_;
     bool started_ = false;
     bool done_ = false;

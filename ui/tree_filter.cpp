@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "engine/behavior_search.h"
+#include "engine/log_analyzer.h"
 
 TreeFilter::TreeFilter(SearchPattern pattern) : label_(pattern.Bytes()) {
     query_.pattern = std::move(pattern);
@@ -17,6 +18,13 @@ void TreeFilter::StoreClearing() {
     scans_.clear();
     kept_.clear();
     total_ = 0;
+}
+
+void TreeFilter::TakeSearched(const std::vector<BehaviorSearch::SearchedProcess>& searched) {
+    scans_.reserve(scans_.size() + searched.size());
+    for (const BehaviorSearch::SearchedProcess& s : searched) {
+        scans_[s.process] = Scan{s.searched, s.removals, s.reorders, s.found};
+    }
 }
 
 bool TreeFilter::Matches(const ProcessRecord& process) {
@@ -44,6 +52,7 @@ bool TreeFilter::Matches(const ProcessRecord& process) {
     scan.reorders = behaviors.Reorders();
     while (!scan.found && scan.searched < behaviors.size()) {
         scan.found = query_.Matches(behaviors[scan.searched++]);
+        ++behaviorsSearched_;
     }
     return scan.found;
 }
@@ -52,6 +61,33 @@ void TreeFilter::Update(const ProcessList& roots) {
     kept_.clear();
     total_ = KeepMatchingBranches(
         roots, [this](const ProcessRecord& p) { return Matches(p); }, kept_);
+}
+
+bool SearchFilterBehaviors(LogAnalyzer& analyzer, BehaviorQuery query,
+                           BehaviorSearch::Clock::duration piece, const std::atomic<bool>& cancel,
+                           std::vector<BehaviorSearch::SearchedProcess>& searched,
+                           const std::function<void()>& betweenPieces, SliceStats* stats) {
+    BehaviorSearch search(std::move(query));
+    // A piece reports into a list that keeps its room from piece to piece.
+    std::vector<BehaviorSearch::SearchedProcess> piecesReport;
+    piecesReport.reserve(16384);
+    search.FirstHitPerProcess(&piecesReport);
+    if (betweenPieces) {
+        betweenPieces();
+    }
+    if (cancel.load()) {
+        return false;
+    }
+    return SearchInSlices(
+        analyzer, search, piece, cancel,
+        [&](std::vector<BehaviorHit>&) {
+            searched.insert(searched.end(), piecesReport.begin(), piecesReport.end());
+            piecesReport.clear();
+            if (betweenPieces) {
+                betweenPieces();
+            }
+        },
+        stats);
 }
 
 std::string FilterStatusText(const TreeFilter& filter) {

@@ -4,12 +4,15 @@
 // Portable, so that it is tested and measured natively.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <functional>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "engine/behavior_search.h"
 #include "engine/process_record.h"
 #include "engine/search_pattern.h"
 #include "ui/tree_rows.h"
@@ -28,6 +31,15 @@ class TreeFilter {
     // lock. Linear in the processes, plus the behaviours added since the last call: a process's
     // behaviours are searched once, not at every rebuild.
     void Update(const ProcessList& roots);
+
+    // The search over the store's behaviours that a new pattern filter needs once, done in pieces
+    // off the window's thread (BehaviorSearch::FirstHitPerProcess) before its first Update; its
+    // report then spares Update every behaviour it searched. Only for a pattern filter.
+    BehaviorQuery BehaviorMatchQuery() const { return query_; }
+    void TakeSearched(const std::vector<BehaviorSearch::SearchedProcess>& searched);
+
+    // Behaviours Update has searched so far (those TakeSearched reported are not among them).
+    uint64_t BehaviorsSearched() const { return behaviorsSearched_; }
 
     // The processes kept by the last Update.
     const KeptProcessSet& Kept() const { return kept_; }
@@ -62,7 +74,21 @@ class TreeFilter {
     std::unordered_map<const ProcessRecord*, Scan> scans_;
     KeptProcessSet kept_;
     std::size_t total_ = 0;
+    uint64_t behaviorsSearched_ = 0;
 };
+
+class LogAnalyzer;
+
+// The search a new pattern filter needs (TreeFilter::BehaviorMatchQuery) over every behaviour of
+// the analyzer's store, in pieces of about `piece` of the store's lock; `betweenPieces` is called
+// without the lock before the first piece and after each. What it found goes to `searched`, which
+// grows only between pieces: fresh memory is not got with the lock held. False when `cancel` was
+// set first.
+bool SearchFilterBehaviors(LogAnalyzer& analyzer, BehaviorQuery query,
+                           BehaviorSearch::Clock::duration piece, const std::atomic<bool>& cancel,
+                           std::vector<BehaviorSearch::SearchedProcess>& searched,
+                           const std::function<void()>& betweenPieces = {},
+                           SliceStats* stats = nullptr);
 
 // The status bar's text for a filter in force: "筛选 12/3481" (kept and total processes).
 std::string FilterStatusText(const TreeFilter& filter);

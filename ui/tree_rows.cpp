@@ -65,58 +65,78 @@ ProcessRow MakeProcessRow(const ProcessRecord& record, int32_t depth, int32_t de
     return row;
 }
 
-int32_t AppendSubtreeRows(std::vector<ProcessRow>& rows, std::size_t index, const ProcessList& list,
-                          IconIndexCache& icons, const KeptProcessSet* kept) {
-    if (list.empty()) {
-        return 0;
-    }
-    // The records of one list share a parent, so they share a depth.
-    const int32_t baseDepth = DepthOf(*list.front());
+SubtreeRowMaker::SubtreeRowMaker(std::vector<ProcessRow>& rows, const ProcessList& list,
+                                 IconIndexCache& icons, const KeptProcessSet* kept)
+    : rows_(rows), list_(list), icons_(icons), kept_(kept), first_(rows.size()) {
+    stack_.push_back({nullptr, 0, 0, 0});
+}
+
+bool SubtreeRowMaker::Continue(Clock::time_point deadline) {
     // Rows are made in one pre-order pass at the end of the table; a record's descendant count is
     // the number of rows made for its subtree, known when the walk leaves it, and so is the number
-    // of unusual processes among them. The new rows are then rotated into position when they
-    // belong elsewhere: no row is copied twice.
-    const std::size_t first = rows.size();
-    struct Frame {
-        const ProcessList* list;
-        std::size_t next;
-        ProcessRecord* owner;  // whose children `list` is; null for the list itself
-        std::size_t ownerRow;
-        int32_t unusualBefore;  // unusual rows made before the owner's children
-    };
-    int32_t unusualMade = 0;
-    std::vector<Frame> stack{{&list, 0, nullptr, 0, 0}};
-    while (!stack.empty()) {
-        Frame& frame = stack.back();
-        if (frame.next == frame.list->size()) {
+    // of unusual processes among them.
+    constexpr unsigned kRowsPerCheck = 64;  // the clock may cost more than a row
+    unsigned sinceCheck = 0;
+    while (!stack_.empty()) {
+        Frame& frame = stack_.back();
+        const ProcessList& list = frame.owner != nullptr ? frame.owner->children : list_;
+        if (frame.next >= list.size()) {
             if (frame.owner != nullptr) {
-                const auto descendants = static_cast<int32_t>(rows.size() - frame.ownerRow - 1);
+                const auto descendants = static_cast<int32_t>(rows_.size() - frame.ownerRow - 1);
                 frame.owner->shownDescendants = descendants;
-                ProcessRow& ownerRow = rows[frame.ownerRow];
+                ProcessRow& ownerRow = rows_[frame.ownerRow];
                 ownerRow.descendantCount = descendants;
-                ownerRow.unusualDescendants = unusualMade - frame.unusualBefore;
+                ownerRow.unusualDescendants = unusualMade_ - frame.unusualBefore;
                 if (descendants == 0) {
                     ownerRow.expandState = ExpandState::kNone;  // the filter left out every child
                 }
             }
-            stack.pop_back();
+            stack_.pop_back();
             continue;
         }
-        ProcessRecord& record = *(*frame.list)[frame.next++];
+        if (stopWhenFull_ && rows_.size() == rows_.capacity()) {
+            return false;
+        }
+        ProcessRecord& record = *list[frame.next++];
         // A process the filter leaves out has no kept descendant either: its subtree is skipped.
-        if (kept != nullptr && kept->count(&record) == 0) {
+        if (kept_ != nullptr && kept_->count(&record) == 0) {
             continue;
         }
-        const int32_t depth = baseDepth + static_cast<int32_t>(stack.size()) - 1;
+        if (baseDepth_ < 0) {
+            baseDepth_ = DepthOf(record);  // the records of one list share a parent
+        }
+        const int32_t depth = baseDepth_ + static_cast<int32_t>(stack_.size()) - 1;
         record.shownDescendants = 0;
-        rows.push_back(MakeProcessRow(record, depth, 0, icons));
+        rows_.push_back(MakeProcessRow(record, depth, 0, icons_));
         if (!IsOrdinaryHandling(record.handling)) {
-            ++unusualMade;
+            ++unusualMade_;
         }
         if (!record.children.empty()) {
-            stack.push_back({&record.children, 0, &record, rows.size() - 1, unusualMade});
+            stack_.push_back({&record, 0, rows_.size() - 1, unusualMade_});
+        }
+        if (++sinceCheck == kRowsPerCheck) {
+            sinceCheck = 0;
+            if (Clock::now() >= deadline) {
+                return stack_.empty();
+            }
         }
     }
+    return true;
+}
+
+void SubtreeRowMaker::MakeRoom() {
+    if (rows_.size() == rows_.capacity()) {
+        rows_.reserve(std::max<std::size_t>(1024, 2 * rows_.capacity()));
+    }
+}
+
+int32_t AppendSubtreeRows(std::vector<ProcessRow>& rows, std::size_t index, const ProcessList& list,
+                          IconIndexCache& icons, const KeptProcessSet* kept) {
+    const std::size_t first = rows.size();
+    SubtreeRowMaker maker(rows, list, icons, kept);
+    maker.stopWhenFull_ = false;  // in one hold anyway
+    maker.Continue(SubtreeRowMaker::Clock::time_point::max());
+    // The new rows are rotated into position when they belong elsewhere: no row is copied twice.
     if (index < first) {
         std::rotate(rows.begin() + static_cast<std::ptrdiff_t>(index),
                     rows.begin() + static_cast<std::ptrdiff_t>(first), rows.end());

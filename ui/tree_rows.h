@@ -3,6 +3,8 @@
 // store's lock held as each function says.
 #pragma once
 
+// steady_clock comes with <thread>; the whole <chrono> does not compile for the GBK build.
+#include <thread>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -37,6 +39,51 @@ using KeptProcessSet = std::unordered_set<const ProcessRecord*>;
 // Linear in the rows it makes.
 int32_t AppendSubtreeRows(std::vector<ProcessRow>& rows, std::size_t index, const ProcessList& list,
                           IconIndexCache& icons, const KeptProcessSet* kept = nullptr);
+
+// The rows of a whole tree made in pieces, as AppendSubtreeRows makes them at the end of `rows`, so
+// that the store's lock need not be held for all of a big tree at once. Between two pieces the
+// parser may add processes: a child of a process whose rows are still being made gets its row,
+// one added under a process already left waits for the next rebuild; the rows and their counts
+// stay consistent with each other either way. The store must not be cleared between pieces.
+// How long a rebuild during a pass holds the store's lock per piece: well under the 10 ms the
+// follower may wait for it.
+inline constexpr std::chrono::milliseconds kRowPieceTime{5};
+
+class SubtreeRowMaker {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // `list` and `kept` must outlive the maker; `list` may grow between pieces.
+    SubtreeRowMaker(std::vector<ProcessRow>& rows, const ProcessList& list, IconIndexCache& icons,
+                    const KeptProcessSet* kept = nullptr);
+    // Goes on with the store's lock held by the caller until the rows are made (true) or
+    // `deadline` has passed (false); also false when the table is full, so that the caller makes
+    // it room without the lock (MakeRoom): moving a big table takes longer than a piece.
+    bool Continue(Clock::time_point deadline);
+    // Between pieces, without the lock: room for more rows when the table is full.
+    void MakeRoom();
+    // The rows made so far.
+    std::size_t Made() const { return rows_.size() - first_; }
+
+  private:
+    struct Frame {
+        ProcessRecord* owner;  // whose children are walked; null for the list itself
+        std::size_t next;
+        std::size_t ownerRow;
+        int32_t unusualBefore;  // unusual rows made before the owner's children
+    };
+    std::vector<ProcessRow>& rows_;
+    const ProcessList& list_;
+    IconIndexCache& icons_;
+    const KeptProcessSet* kept_;
+    std::size_t first_;
+    int32_t baseDepth_ = -1;
+    int32_t unusualMade_ = 0;
+    std::vector<Frame> stack_;
+    bool stopWhenFull_ = true;
+    friend int32_t AppendSubtreeRows(std::vector<ProcessRow>&, std::size_t, const ProcessList&,
+                                     IconIndexCache&, const KeptProcessSet*);
+};
 
 // The row of one record as the list shows it.
 ProcessRow MakeProcessRow(const ProcessRecord& record, int32_t depth, int32_t descendants,

@@ -81,6 +81,7 @@ CVantrelDlg::CVantrelDlg(MainWindowSeams seams)
       launch_(std::move(seams.launch)),
       icons_(seams.iconLookup ? std::move(seams.iconLookup)
                               : IconIndexCache::Lookup(IconIndexOfType)),
+      filterMatchPause_(std::move(seams.filterMatchPause)),
       exportDialog_(std::move(seams.exportDialog)),
       exportPause_(std::move(seams.exportPause)) {
     if (!launch_) {
@@ -100,6 +101,7 @@ CVantrelDlg::~CVantrelDlg() {
         ::DestroyWindow(Handle());
     }
     StopRefreshThread();
+    CancelFilterMatch();
     selectedBehaviors = nullptr;
 }
 
@@ -437,7 +439,9 @@ win::MessageWindow::Result CVantrelDlg::OnDestroy() {
     ::KillTimer(hwnd_, kProgressTimer);
     ::KillTimer(hwnd_, kHeldLineTimer);
     ::KillTimer(hwnd_, kFollowFocusTimer);
+    ::KillTimer(hwnd_, kPassRowsTimer);
     CancelExport();
+    CancelFilterMatch();
     StopRefreshThread();
     return {};
 }
@@ -513,6 +517,9 @@ win::MessageWindow::Result CVantrelDlg::OnMessage(UINT message, WPARAM wParam, L
             return 0;
         case WM_EXPORT_DONE:
             OnExportDone(wParam);
+            return 0;
+        case WM_FILTER_MATCHED:
+            OnFilterMatched(wParam);
             return 0;
         case WM_SPLITTER_MOVED:
             OnSplitterMoved();

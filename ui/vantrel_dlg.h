@@ -31,6 +31,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 #include <unordered_map>
 #include <unordered_set>
@@ -40,6 +41,9 @@
 inline constexpr UINT WM_REFRESH_TREE = WM_APP + 193;
 // Posted by the window to itself on Ctrl+F, so the dialog opens after the key is processed.
 inline constexpr UINT WM_SHOW_FIND = WM_APP + 194;
+// Posted by the thread that searches the behaviours for a new filter when it is done (wParam: the
+// number of its search).
+inline constexpr UINT WM_FILTER_MATCHED = WM_APP + 195;
 // The window's caption; a filter in force is named after it.
 inline constexpr char kMainWindowCaption[] = "Tesk为分析器2.1";
 // The one-second progress timer that runs from a drop until the pass is complete.
@@ -55,6 +59,10 @@ inline constexpr UINT kFollowFocusDelayMs = 100;
 // While 自动刷新 is on: wakes the analyzer once a second (passes keep the analyzer's own spacing).
 inline constexpr UINT_PTR kAutoRefreshTimer = 1004;
 
+// While a pass the window asked for goes on: about once a second, the rows of what it read so far.
+inline constexpr UINT_PTR kPassRowsTimer = 1005;
+inline constexpr UINT kPassRowsPeriodMs = 1000;
+
 // What the main window asks of its surroundings; an empty member means the real thing.
 struct MainWindowSeams {
     AnalyzerSeams analyzer;
@@ -67,6 +75,10 @@ struct MainWindowSeams {
     std::function<std::optional<ExportChoice>(const ExportOffer&)> exportDialog;
     // Called by the export's thread between two pieces (tests hold an export there).
     ExportJob::Pause exportPause;
+    // Called by the thread that searches the behaviours for a new filter, before its first piece
+    // and after each, with its cancel flag (tests hold a search there); returns soon once it is
+    // set.
+    std::function<void(const std::atomic<bool>& cancel)> filterMatchPause;
 };
 
 class CVantrelDlg : public win::Dialog, public ProcessSearch {
@@ -81,7 +93,8 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     CListCtrlEx& TreeList() { return treeList; }
     const win::Window& BehaviorList() const { return behaviorList; }
     CStatusBar& StatusBar() { return statusBar; }
-    // How many rebuilds have finished; for whoever waits for one from another thread.
+    // How many rebuilds have finished, but for those during passes; for whoever waits for one
+    // from another thread.
     int RebuildCount() const { return rebuildCount.load(); }
     // The last search, repeated by F3.
     const FindState& LastFind() const { return findState; }
@@ -102,6 +115,8 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     // Replaces all rows by the store's tree, unfolded; the rows that were selected, the focus row
     // and the topmost visible row are kept by process id where their processes are still shown.
     LRESULT RebuildTree();
+    // How many rebuilds were made during passes, to show the rows read so far.
+    int PassRebuildCount() const { return passRebuildCount_; }
     // Inserts at `index` the rows of `list` and all their descendants, unfolded; returns how many.
     // Needs the store's lock, and then looks the icons up with it held: RebuildTree does not.
     int32_t AppendSubtreeRows(int index, const ProcessList& list);
@@ -149,7 +164,12 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void ShowFilterDialog();
     // Shows only the processes `filter` keeps (null: every process) and says so in the status bar
     // and the caption. The filter stays in force across rebuilds, until another log is opened.
+    // A pattern filter first has every behaviour of the store searched off this thread, in pieces
+    // of the store's lock, the status saying so; the rows change once that is done (a rebuild).
+    // Another filter, 取消筛选, another log or closing the window drops a search under way.
     void SetFilter(std::unique_ptr<TreeFilter> filter);
+    // True while a new filter's behaviours are being searched.
+    bool FilterMatching() const { return matchingFilter_ != nullptr; }
     // Filters the tree to `processes` (the search window's hits) with their ancestors and
     // descendants; `label` names them in the caption.
     void ShowOnlyProcesses(std::vector<const ProcessRecord*> processes, std::string label);
@@ -216,6 +236,13 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void ApplyDpi(int newDpi);
     void PaintMinimised();
 
+    // The process tree. RebuildTree's work; during a pass the rows are made in pieces of the
+    // store's lock, and the rows folded are kept folded.
+    void RebuildRows(bool duringPass);
+    // Wakes the analyzer for a pass, and has the rows rebuilt about once a second while it lasts.
+    uint64_t WakeForPass();
+    // kPassRowsTimer: a rebuild of the rows read so far when the pass goes on and read lines.
+    void OnPassRowsTimer();
     // The process tree.
     Result OnTreeClick(const NMITEMACTIVATE& click);
     // A focus change (by mouse, keys or a program) restarts kFollowFocusTimer.
@@ -270,6 +297,15 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     void FilterStoreClearing(bool otherLog);
     // Status pane 0, the caption and the menu's "取消筛选" as the filter in force says.
     void ShowFilterState();
+    // Status pane 0: the row count, the filter's counts, or that a filter's search is under way.
+    std::string RowCountText() const;
+    // The search of a new pattern filter's behaviours: started on its own thread, taken in when
+    // WM_FILTER_MATCHED comes, or dropped (the thread stopped and waited for).
+    void StartFilterMatch(std::unique_ptr<TreeFilter> filter);
+    void OnFilterMatched(WPARAM serial);
+    void CancelFilterMatch();
+    // After the store of the same log was cleared: starts again the search it dropped.
+    void ResumeFilterMatch();
 
     // Export: the thread's progress and end; a running export stopped (no file is left) before the
     // store is cleared or the window closes.
@@ -311,6 +347,24 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     std::atomic<HWND> refreshTarget_{nullptr};
     // The filter of the rows while one is in force; the user-interface thread's.
     std::unique_ptr<TreeFilter> filter_;
+    // A new filter while its behaviours are searched (filter_ stays as it was meanwhile), the
+    // thread that searches them, its cancel flag and number, and what it found.
+    std::unique_ptr<TreeFilter> matchingFilter_;
+    std::thread filterMatchThread_;
+    std::atomic<bool> filterMatchCancel_{false};
+    uint64_t filterMatchSerial_ = 0;
+    std::vector<BehaviorSearch::SearchedProcess> filterMatchFound_;  // the thread's until joined
+    std::function<void(const std::atomic<bool>& cancel)> filterMatchPause_;
+    // The last wake for a pass, and whether kPassRowsTimer runs for it.
+    uint64_t passWake_ = 0;
+    bool passRowsTimerOn_ = false;
+    // Lines parsed at the last rebuild: a pass that parsed none since needs no rebuild.
+    uint64_t linesAtRebuild_ = 0;
+    // The last rebuild was made during a pass (the one at its end keeps the folds too).
+    bool rowsDuringPass_ = false;
+    int passRebuildCount_ = 0;
+    // A new filter whose search the clearing of the store dropped, to be searched again after.
+    std::unique_ptr<TreeFilter> restartedMatch_;
     std::function<std::optional<ExportChoice>(const ExportOffer&)> exportDialog_;
     ExportJob::Pause exportPause_;
     ExportChoiceScope lastExportScope_ = ExportChoiceScope::WholeLog;

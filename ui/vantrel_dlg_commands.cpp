@@ -95,13 +95,36 @@ void CVantrelDlg::OpenLog(const std::string& path) {
         statusBar.SetPaneText(1, "正在分析数据(0.00)...");
     }
     heldLineWake_ = 0;
-    analyzer.Wake();
+    WakeForPass();
     ::SetTimer(hwnd_, kProgressTimer, kProgressPeriodMs, nullptr);
 }
 
 void CVantrelDlg::Refresh() {
     heldLineWake_ = 0;
-    analyzer.Wake();
+    WakeForPass();
+}
+
+uint64_t CVantrelDlg::WakeForPass() {
+    passWake_ = analyzer.Wake();
+    // Not started again when it runs: a wake a second (自动刷新) would keep it from ever firing.
+    if (!passRowsTimerOn_ && hwnd_ != nullptr) {
+        passRowsTimerOn_ = ::SetTimer(hwnd_, kPassRowsTimer, kPassRowsPeriodMs, nullptr) != 0;
+    }
+    return passWake_;
+}
+
+void CVantrelDlg::OnPassRowsTimer() {
+    if (analyzer.WakeHandled(passWake_)) {
+        // The pass is over: its end rebuilt the rows, or it found nothing to read.
+        ::KillTimer(hwnd_, kPassRowsTimer);
+        passRowsTimerOn_ = false;
+        return;
+    }
+    // The pass goes on (or is yet to start): the analyst sees what it has read so far, not an empty
+    // tree until its end.
+    if (analyzer.Counts().lines != linesAtRebuild_) {
+        RebuildRows(true);
+    }
 }
 
 void CVantrelDlg::SetAutoRefresh(bool on) {
@@ -113,7 +136,7 @@ void CVantrelDlg::SetAutoRefresh(bool on) {
         // The analyzer keeps its own spacing between passes, so a wake a second is no burden on a
         // log that grows faster than that.
         ::SetTimer(hwnd_, kAutoRefreshTimer, kAutoRefreshPeriodMs, nullptr);
-        analyzer.Wake();
+        WakeForPass();
     } else {
         ::KillTimer(hwnd_, kAutoRefreshTimer);
     }
@@ -132,6 +155,7 @@ void CVantrelDlg::RestartFollowedLog() {
         DropBehaviorList();
         analyzer.RestartLog();
         RebuildTree();
+        ResumeFilterMatch();
     }
     findState.hasLastHit = false;  // a process of the earlier log
     ::KillTimer(hwnd_, kHeldLineTimer);
@@ -170,7 +194,11 @@ win::MessageWindow::Result CVantrelDlg::OnTimer(UINT_PTR id) {
         return {};
     }
     if (id == kAutoRefreshTimer) {
-        analyzer.Wake();
+        WakeForPass();
+        return {};
+    }
+    if (id == kPassRowsTimer) {
+        OnPassRowsTimer();
         return {};
     }
     if (id == kFollowFocusTimer) {
@@ -421,7 +449,7 @@ bool CVantrelDlg::PreTranslateMessage(MSG& message) {
         case VK_RETURN:
             return true;  // never a default button
         case VK_ESCAPE:
-            if (filter_ && message.hwnd == treeList.Handle()) {
+            if ((filter_ || FilterMatching()) && message.hwnd == treeList.Handle()) {
                 SetFilter(nullptr);
                 return true;
             }

@@ -6,6 +6,7 @@
 #include "win/text.h"
 
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -128,27 +129,29 @@ void CVantrelDlg::ResolveIcons(std::size_t first, std::size_t last,
 }
 
 LRESULT CVantrelDlg::RebuildTree() {
+    RebuildRows(false);
+    return 0;
+}
+
+void CVantrelDlg::RebuildRows(bool duringPass) {
     // A window on its way out does not rebuild: the refresh may have been sent just before.
     if (refreshStop.load() != 0 || treeList.Handle() == nullptr) {
-        return 0;
+        return;
     }
     const HWND list = treeList.Handle();
     // The behaviour list keeps its process through the rebuild: the store is not cleared here, and
-    // the focus row comes back by id below.
-    const ViewOfRows view = RememberView(list, treeList.rows, autoRefresh_);
+    // the focus row comes back by id below. Rebuilds during a pass keep the folds, and so does the
+    // one at its end after them: the analyst may have folded rows while the log was being read.
+    const bool keepFolds = autoRefresh_ || duringPass || rowsDuringPass_;
+    rowsDuringPass_ = duringPass;
+    const ViewOfRows view = RememberView(list, treeList.rows, keepFolds);
     // Deleting the items is the cheap way to drop every selection and the focus, which item by
     // item would cost a notification per row of a big list.
     treeList.Send(LVM_DELETEALLITEMS);
     treeList.rows.clear();
     std::vector<std::string> iconPaths;
-    {
-        const auto store = analyzer.Store().Read();
-        const ProcessList roots = store.SnapshotRoots();
-        IconIndexCache pending = PendingIcons(iconPaths);
-        if (filter_) {
-            filter_->Update(roots);  // processes that arrived and match come in
-        }
-        ::AppendSubtreeRows(treeList.rows, 0, roots, pending, filter_ ? &filter_->Kept() : nullptr);
+    IconIndexCache pending = PendingIcons(iconPaths);
+    const auto foldAsBefore = [&](const ProcessStore::Reader& store) {
         // From the last row up, so that folding a row moves none of the rows still to be looked at.
         for (std::size_t i = treeList.rows.size(); i-- > 0 && !view.foldedIds.empty();) {
             const ProcessRow& row = treeList.rows[i];
@@ -158,17 +161,52 @@ LRESULT CVantrelDlg::RebuildTree() {
                 }
             }
         }
+    };
+    if (!duringPass) {
+        const auto store = analyzer.Store().Read();
+        const ProcessList roots = store.SnapshotRoots();
+        if (filter_) {
+            filter_->Update(roots);  // processes that arrived and match come in
+        }
+        ::AppendSubtreeRows(treeList.rows, 0, roots, pending, filter_ ? &filter_->Kept() : nullptr);
+        foldAsBefore(store);
+    } else {
+        // The whole tree at once would keep the follower waiting for the lock far too long with a
+        // big log: the rows are made in pieces, the parser going on between two. Nothing but this
+        // thread clears the store, so the records stay.
+        const ProcessList* roots = nullptr;
+        {
+            const auto store = analyzer.Store().Read();
+            roots = &store.roots();
+            if (filter_) {
+                filter_->Update(store.SnapshotRoots());
+            }
+        }
+        SubtreeRowMaker maker(treeList.rows, *roots, pending, filter_ ? &filter_->Kept() : nullptr);
+        for (;;) {
+            maker.MakeRoom();
+            std::this_thread::yield();  // whoever waits for the lock gets it first
+            const auto store = analyzer.Store().Read();
+            if (maker.Continue(SubtreeRowMaker::Clock::now() + kRowPieceTime)) {
+                foldAsBefore(store);
+                break;
+            }
+        }
     }
     ResolveIcons(0, treeList.rows.size(), iconPaths);
     ListView_SetItemCountEx(list, static_cast<int>(treeList.rows.size()), 0);
     RestoreView(list, treeList.rows, view);
     ShowFocusedBehaviors();
     if (statusBar) {
-        statusBar.SetPaneText(
-            0, filter_ ? FilterStatusText(*filter_) : std::to_string(treeList.rows.size()));
+        statusBar.SetPaneText(0, RowCountText());
     }
-    ++rebuildCount;
-    return 0;
+    linesAtRebuild_ = analyzer.Counts().lines;
+    // Whoever waits for a rebuild waits for a pass's end (or a filter's), not for its rows so far.
+    if (duringPass) {
+        ++passRebuildCount_;
+    } else {
+        ++rebuildCount;
+    }
 }
 
 int32_t CVantrelDlg::AppendSubtreeRows(int index, const ProcessList& list) {

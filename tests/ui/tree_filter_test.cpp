@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "engine/log_analyzer.h"
 
 namespace {
@@ -186,6 +188,68 @@ TEST_F(TreeFilterTest, AFilterKeptAcrossRebuildsShowsProcessesAndBehavioursThatA
     EXPECT_NE(RowOf(8), SIZE_MAX);
     Rebuild(&filter);  // once found, found for good
     EXPECT_NE(RowOf(8), SIZE_MAX);
+}
+
+TEST_F(TreeFilterTest, ASearchInPiecesBeforeTheFirstRebuildLeavesItOnlyTheBehavioursThatCameSince) {
+    // 1 ┬ 2 (a match in its second behaviour of three)
+    //   └ 3 (no match)
+    // 4 (a match in its last behaviour)
+    // 5 (no behaviours yet)
+    ProcessRecord* p1 = Add(1, nullptr);
+    ProcessRecord* p2 = Add(2, p1);
+    ProcessRecord* p3 = Add(3, p1);
+    ProcessRecord* p4 = Add(4, nullptr);
+    ProcessRecord* p5 = Add(5, nullptr);
+    Behave(p1, "C:\\one.txt");
+    for (const char* info : {"C:\\a.txt", "C:\\Secret\\b.txt", "C:\\c.txt"}) {
+        Behave(p2, info);
+    }
+    Behave(p3, "C:\\d.txt");
+    Behave(p3, "C:\\e.txt");
+    Behave(p4, "C:\\f.txt");
+    Behave(p4, "C:\\SECRET.txt");
+
+    TreeFilter filter(SearchPattern("secret", false));
+    std::vector<BehaviorSearch::SearchedProcess> searched;
+    std::atomic<bool> cancel{false};
+    int pieces = 0;
+    ASSERT_TRUE(SearchFilterBehaviors(analyzer, filter.BehaviorMatchQuery(),
+                                      std::chrono::milliseconds(5), cancel, searched,
+                                      [&] { ++pieces; }));
+    EXPECT_GE(pieces, 2);  // before the first piece and after the last
+    // Every process with behaviours once, in tree order; a match ends its process's search.
+    struct Seen {
+        uint32_t id;
+        std::size_t searched;
+        bool found;
+    };
+    const Seen expected[] = {{1, 1, false}, {2, 3, true}, {3, 2, false}, {4, 2, true}};
+    ASSERT_EQ(searched.size(), std::size(expected));
+    for (std::size_t i = 0; i < searched.size(); ++i) {
+        SCOPED_TRACE(expected[i].id);
+        EXPECT_EQ(searched[i].process->id, expected[i].id);
+        EXPECT_EQ(searched[i].searched, expected[i].searched);
+        EXPECT_EQ(searched[i].found, expected[i].found);
+    }
+
+    // What came after the search: a behaviour of a process it passed, and a process's first.
+    Behave(p3, "C:\\f.txt");
+    Behave(p5, "C:\\secret\\g.txt");
+    filter.TakeSearched(searched);
+    Rebuild(&filter);
+    EXPECT_EQ(Ids(), (std::vector<int32_t>{1, 2, 4, 5}));
+    EXPECT_EQ(filter.BehaviorsSearched(), 2u);  // p3's third and p5's first, nothing again
+
+    // Later rebuilds search what arrives since, as before.
+    Behave(p3, "C:\\h.txt");
+    Rebuild(&filter);
+    EXPECT_EQ(filter.BehaviorsSearched(), 3u);
+
+    // A filter without the search's report finds the same processes, searching everything.
+    TreeFilter plain(SearchPattern("secret", false));
+    Rebuild(&plain);
+    EXPECT_EQ(Ids(), (std::vector<int32_t>{1, 2, 4, 5}));
+    EXPECT_EQ(plain.BehaviorsSearched(), 10u);
 }
 
 TEST_F(TreeFilterTest, AFilterOfGivenProcessesKeepsThemWithAncestorsAndDescendants) {

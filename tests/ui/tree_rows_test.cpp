@@ -131,3 +131,46 @@ TEST_F(TreeRowsTest, ADeepChainRebuildsWithoutRecursion) {
     EXPECT_EQ(rows.back().indent, 4 * 99999);
     EXPECT_EQ(rows[50000].descendantCount, 49999);
 }
+
+TEST_F(TreeRowsTest, RowsMadeInPiecesTakeWhatArrivesAheadOfTheWalkAndLeaveWhatArrivesBehindIt) {
+    // 200 families of a root and its child: 1 ─ 2, 3 ─ 4, ..., 399 ─ 400.
+    std::vector<ProcessRecord*> roots;
+    for (uint32_t id = 1; id < 400; id += 2) {
+        roots.push_back(Add(id, nullptr));
+        Add(id + 1, roots.back());
+    }
+    const ProcessList& live = analyzer.Store().Read().roots();
+    SubtreeRowMaker maker(rows, live, icons);
+    std::size_t pieces = 0;
+    bool done = false;
+    while (!done) {
+        maker.MakeRoom();
+        const auto guard = analyzer.Store().Read();
+        // A deadline already passed: each piece makes a few dozen rows only.
+        done = maker.Continue(SubtreeRowMaker::Clock::now() - std::chrono::seconds(1));
+        if (++pieces == 1) {
+            ASSERT_FALSE(done);
+            ASSERT_LT(maker.Made(), 100u);
+            Add(1001, roots.front());  // behind the walk: the next rebuild shows it
+            Add(1002, nullptr);        // a new root, ahead of it
+            Add(1003, roots.back());   // a child of a family still ahead
+        }
+    }
+    EXPECT_GT(pieces, 3u);
+    std::vector<int32_t> expected;
+    for (int32_t id = 1; id <= 400; ++id) {
+        expected.push_back(id);
+    }
+    expected.push_back(1003);
+    expected.push_back(1002);
+    EXPECT_EQ(Ids(), expected);
+    EXPECT_EQ(rows[0].descendantCount, 1);    // its rows: 1001 has none yet
+    EXPECT_EQ(rows[398].descendantCount, 2);  // 399: 400 and 1003
+    EXPECT_EQ(rows.back().expandState, ExpandState::kNone);
+
+    // The same store in one hold, as at a pass's end: everything.
+    Rebuild();
+    EXPECT_EQ(rows.size(), 403u);
+    EXPECT_EQ(rows[0].descendantCount, 2);
+    EXPECT_EQ(RowOf(1001), 2u);
+}

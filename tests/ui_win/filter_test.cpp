@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -119,6 +121,16 @@ HWND OpenFilterDialog(MainWindowRun& run) {
     return WaitForDialog(run, "筛选进程");
 }
 
+// Puts a filter by `pattern` in force as the menu's dialog does, and waits for the rebuild that
+// follows the search of its behaviours.
+bool FilterAndWait(MainWindowRun& run, const char* pattern) {
+    const int before = run.Rebuilds();
+    run.Call([&](CVantrelDlg& d) {
+        d.SetFilter(std::make_unique<TreeFilter>(SearchPattern(pattern, false)));
+    });
+    return run.WaitForRebuilds(before + 1);
+}
+
 TEST(FilteredTree, CtrlLFiltersTheTreeUntilEscAndKeepsItAcrossARefresh) {
     MainWindowRun run;
     const std::string path = uitest::WriteFile("filter.log", Log());
@@ -196,19 +208,102 @@ TEST(FilteredTree, CtrlLFiltersTheTreeUntilEscAndKeepsItAcrossARefresh) {
     EXPECT_TRUE(run.Running());
 
     // Through the menu's command, then another log: the filter goes with the log.
-    run.Call([](CVantrelDlg& d) {
-        d.SetFilter(std::make_unique<TreeFilter>(SearchPattern("alone", false)));
-    });
+    ASSERT_TRUE(FilterAndWait(run, "alone"));
     EXPECT_EQ(run.Pane(0), "筛选 2/8");
     run.Call([](CVantrelDlg& d) { ::SendMessageA(d.Handle(), WM_COMMAND, ID_CLEAR_FILTER, 0); });
     EXPECT_EQ(run.Pane(0), "8");
-    run.Call([](CVantrelDlg& d) {
-        d.SetFilter(std::make_unique<TreeFilter>(SearchPattern("alone", false)));
-    });
+    ASSERT_TRUE(FilterAndWait(run, "alone"));
     ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("other.log", Log())));
     EXPECT_EQ(run.ItemCount(run.tree), 6);
     EXPECT_EQ(run.Pane(0), "6");
     EXPECT_EQ(Caption(run.window), plainCaption);
+}
+
+// Holds the thread that searches a new filter's behaviours before its first piece while `holding`,
+// until its search is dropped or `release` is set.
+struct MatchHold {
+    std::atomic<bool> holding{false};
+    std::atomic<bool> release{false};
+    std::atomic<int> entered{0};
+    std::atomic<int> dropped{0};
+};
+
+MainWindowSeams HeldMatchSeams(const std::shared_ptr<MatchHold>& hold) {
+    MainWindowSeams seams = MainWindowRun::TestSeams();
+    seams.filterMatchPause = [hold](const std::atomic<bool>& cancel) {
+        if (!hold->holding.load()) {
+            return;
+        }
+        ++hold->entered;
+        while (!cancel.load() && !hold->release.load()) {
+            ::Sleep(5);
+        }
+        if (cancel.load()) {
+            ++hold->dropped;
+        }
+    };
+    return seams;
+}
+
+TEST(FilteredTree, WhileANewFilterIsSearchedTheWindowGoesOnAndAnotherFilterOrLogDropsTheSearch) {
+    const auto hold = std::make_shared<MatchHold>();
+    MainWindowRun run(HeldMatchSeams(hold));
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("filter.log", Log())));
+    const std::wstring plainCaption = Caption(run.window);
+    hold->holding = true;
+    // Puts a filter in force and waits until its search is held.
+    const auto startFilter = [&](const char* pattern) {
+        const int entered = hold->entered.load();
+        run.Call([&](CVantrelDlg& d) {
+            d.SetFilter(std::make_unique<TreeFilter>(SearchPattern(pattern, false)));
+        });
+        return WaitUntil([&] { return hold->entered.load() > entered; }, 5000);
+    };
+
+    // The search is held: the window answers, its rows are as they were, the status says why.
+    const int rebuilds = run.Rebuilds();
+    ASSERT_TRUE(startFilter("SECRET"));
+    bool matching = false;
+    run.Call([&](CVantrelDlg& d) { matching = d.FilterMatching(); });
+    EXPECT_TRUE(matching);
+    EXPECT_EQ(run.Pane(0), "正在筛选...");
+    EXPECT_EQ(run.ItemCount(run.tree), 6);
+    EXPECT_EQ(Caption(run.window), plainCaption);
+    run.BringToFront();
+    run.Click(run.CellPoint(run.tree, 5, 3));
+    EXPECT_EQ(run.FirstSelected(run.tree), 5);
+
+    // Another filter meanwhile: the first search is dropped at once and only the second shows.
+    ASSERT_TRUE(startFilter("alone"));
+    EXPECT_EQ(hold->dropped.load(), 1);
+    hold->release = true;
+    ASSERT_TRUE(run.WaitForRebuilds(rebuilds + 1));
+    EXPECT_EQ(Names(run), (std::vector<std::string>{"alone.exe"}));
+    EXPECT_EQ(run.Pane(0), "筛选 1/6");
+    EXPECT_EQ(Caption(run.window), plainCaption + uitest::Wide(" - 筛选：alone"));
+    run.WaitForInput();
+    EXPECT_EQ(run.Rebuilds(), rebuilds + 1);  // none for the dropped search
+    hold->release = false;
+
+    // 取消筛选 during a search: no filter at all, every process.
+    ASSERT_TRUE(startFilter("SECRET"));
+    EXPECT_EQ(run.Pane(0), "正在筛选...");
+    run.Call([](CVantrelDlg& d) { ::SendMessageA(d.Handle(), WM_COMMAND, ID_CLEAR_FILTER, 0); });
+    EXPECT_EQ(hold->dropped.load(), 2);
+    EXPECT_EQ(run.ItemCount(run.tree), 6);
+    EXPECT_EQ(run.Pane(0), "6");
+    run.Call([&](CVantrelDlg& d) { matching = d.FilterMatching() || d.Filter() != nullptr; });
+    EXPECT_FALSE(matching);
+
+    // Another log during a search: the search goes with the log.
+    ASSERT_TRUE(startFilter("SECRET"));
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("other.log", Log())));
+    EXPECT_EQ(hold->dropped.load(), 3);
+    EXPECT_EQ(run.ItemCount(run.tree), 6);
+    EXPECT_EQ(run.Pane(0), "6");
+
+    // Closing the window during a search drops it too (the window's end waits for nothing).
+    ASSERT_TRUE(startFilter("SECRET"));
 }
 
 TEST(FilteredTree, TheSearchWindowShowsOnlyTheProcessesWithHits) {

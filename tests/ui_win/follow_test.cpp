@@ -1,5 +1,6 @@
 // The window following a log that its writer keeps changing: a log started anew in the same file,
-// 自动刷新 reading a growing log without F5, and the behaviour list's own copy and select-all keys.
+// 自动刷新 reading a growing log without F5, the behaviour list's own copy and select-all keys, and
+// the rows of a long pass shown while it reads.
 #include "tests/ui_win/main_window_run.h"
 
 #include "res/resource.h"
@@ -8,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -190,6 +193,97 @@ TEST(LiveFollow, AFoldedRowStaysFoldedWhileFollowing) {
     }));
     EXPECT_EQ(run.Column(run.tree, 1), (std::vector<std::string>{"101", "103", "104"}));
     EXPECT_EQ(run.Rows()[0].expandState, ExpandState::kCollapsed);
+}
+
+// Hands the log out a chunk at a time, as far as the test allows: a pass over it lasts as long
+// as the test wants. A read waits at most ten seconds for its turn, so nothing hangs for good.
+struct ReadGate {
+    std::atomic<int> allowed{0};
+    std::atomic<int> reads{0};
+};
+
+class GatedReader : public LogFileReader {
+  public:
+    GatedReader(std::unique_ptr<LogFileReader> file, std::shared_ptr<ReadGate> gate)
+        : file_(std::move(file)), gate_(std::move(gate)) {}
+    bool Size(uint64_t& size) override { return file_->Size(size); }
+    bool Seek(uint64_t offset) override { return file_->Seek(offset); }
+    std::size_t Read(char* buffer, std::size_t size) override {
+        for (int waited = 0; gate_->reads.load() >= gate_->allowed.load() && waited < 1000;
+             ++waited) {
+            ::Sleep(10);
+        }
+        ++gate_->reads;
+        return file_->Read(buffer, size);
+    }
+
+  private:
+    std::unique_ptr<LogFileReader> file_;
+    std::shared_ptr<ReadGate> gate_;
+};
+
+class GatedSource : public LogFileSource {
+  public:
+    explicit GatedSource(std::shared_ptr<ReadGate> gate) : gate_(std::move(gate)) {}
+    std::unique_ptr<LogFileReader> Open(const std::string& path) override {
+        std::unique_ptr<LogFileReader> file = platform_->Open(path);
+        return file ? std::make_unique<GatedReader>(std::move(file), gate_) : nullptr;
+    }
+
+  private:
+    std::shared_ptr<LogFileSource> platform_ = MakePlatformLogFileSource();
+    std::shared_ptr<ReadGate> gate_;
+};
+
+TEST(LiveFollow, TheTreeAppearsWhileABigLogIsReadAndKeepsItsFoldsAndSelection) {
+    // 3,000 processes in families of five (a root and a chain of four), a few 64 KiB reads long.
+    constexpr uint32_t kProcesses = 3000;
+    std::string log;
+    for (uint32_t id = 1; id <= kProcesses; ++id) {
+        log += ProLine(id, id % 5 == 1 ? 0 : id - 1, 1000 + id,
+                       "C:\\Program Files\\Vendor\\process" + std::to_string(id) + ".exe");
+    }
+    ASSERT_GT(log.size(), 4 * kChunkSize);
+    const auto gate = std::make_shared<ReadGate>();
+    MainWindowSeams seams = MainWindowRun::TestSeams();
+    seams.analyzer.files = std::make_shared<GatedSource>(gate);
+    MainWindowRun run(std::move(seams));
+    run.Drop({uitest::WriteFile("big.log", log)});
+
+    // The first read only: its processes are shown within a second or so, the pass still going.
+    gate->allowed = 1;
+    ASSERT_TRUE(WaitUntil([&] { return run.ItemCount(run.tree) > 0; }, 5000));
+    const int shown = run.ItemCount(run.tree);
+    EXPECT_LT(shown, static_cast<int>(kProcesses));
+    EXPECT_NE(run.Pane(1), "数据分析完成!");
+    EXPECT_EQ(gate->reads.load(), 1);
+
+    // The analyst folds the first family and selects the second; the next rows keep both.
+    run.BringToFront();
+    run.Click(run.BoxPoint(0));
+    ASSERT_EQ(run.Text(run.tree, 1, 9), "6");
+    run.Click(run.CellPoint(run.tree, 1, 3));
+    int passRebuilds = 0;
+    run.Call([&](CVantrelDlg& d) { passRebuilds = d.PassRebuildCount(); });
+    gate->allowed = 2;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            int now = 0;
+            run.Call([&](CVantrelDlg& d) { now = d.PassRebuildCount(); });
+            return now > passRebuilds;
+        },
+        5000));
+    EXPECT_GT(run.ItemCount(run.tree), shown - 4);
+    EXPECT_EQ(run.Rows()[0].expandState, ExpandState::kCollapsed);
+    EXPECT_EQ(run.FirstSelected(run.tree), 1);
+    EXPECT_EQ(run.Text(run.tree, 1, 9), "6");
+
+    // The rest: every process, the fold and the selection as the analyst left them.
+    gate->allowed = 1000;
+    ASSERT_TRUE(WaitUntil([&] { return run.Pane(1) == "数据分析完成!"; }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return run.ItemCount(run.tree) == kProcesses - 4; }, 5000));
+    EXPECT_EQ(run.Rows()[0].expandState, ExpandState::kCollapsed);
+    EXPECT_EQ(run.FirstSelected(run.tree), 1);
 }
 
 }  // namespace
