@@ -84,7 +84,7 @@ void Run(uint32_t processes, const char* pattern) {
         std::atomic<bool> cancel{false};
         SliceStats stats;
         const auto start = Clock::now();
-        SearchFilterBehaviors(analyzer, filter.BehaviorMatchQuery(), std::chrono::milliseconds(5),
+        SearchFilterBehaviors(analyzer, filter.BehaviorMatchQuery(), std::chrono::milliseconds(2),
                               cancel, searched, {}, &stats);
         bestSearch = std::min(bestSearch, Seconds(Clock::now() - start));
         longestHold = std::max(longestHold, stats.longestHold);

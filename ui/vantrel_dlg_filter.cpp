@@ -9,8 +9,9 @@
 
 namespace {
 
-// Well under the 10 ms the follower and the window may wait for the store's lock.
-constexpr auto kFilterMatchSlice = std::chrono::milliseconds(5);
+// Well under the 10 ms the follower and the window may wait for the store's lock, also when the
+// searching thread loses its processor in the middle of a piece (as the search window's pieces).
+constexpr auto kFilterMatchSlice = std::chrono::milliseconds(2);
 
 }  // namespace
 
