@@ -1,27 +1,34 @@
 #include "cli/log_reader.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "engine/log_analyzer.h"
 
 bool AnalyseWholeLog(const std::string& path, LogAnalyzer& analyzer, std::string& error) {
-    // The analyzer reports nothing by design; say here why a file gives nothing to read.
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0) {
-        error = std::strerror(errno);
+    // The analyzer reports nothing by design; say here why a file gives nothing to read. Not
+    // stat(): where its sizes are 32 bits (the 32-bit Windows program) it fails on a log over
+    // 2 GiB, and only the kind of file is wanted here.
+    std::error_code failure;
+    const std::filesystem::file_status status = std::filesystem::status(path, failure);
+    if (status.type() == std::filesystem::file_type::not_found) {
+        error = std::strerror(ENOENT);
         return false;
     }
-    if ((status.st_mode & S_IFMT) == S_IFDIR) {
+    if (failure) {
+        error = failure.message();
+        return false;
+    }
+    if (status.type() == std::filesystem::file_type::directory) {
         error = "is a directory";
         return false;
     }
     // A FIFO or a device would block the read (the FIFO even the open) for as long as no writer
     // comes.
-    if ((status.st_mode & S_IFMT) != S_IFREG) {
+    if (status.type() != std::filesystem::file_type::regular) {
         error = "not a regular file";
         return false;
     }
