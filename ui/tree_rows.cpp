@@ -1,6 +1,7 @@
 #include "ui/tree_rows.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cstring>
 
 #include "engine/text.h"
@@ -134,6 +135,67 @@ void FoldRow(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& reco
         a->shownDescendants -= shown;
     }
     rows[row].expandState = ExpandState::kCollapsed;
+}
+
+std::vector<ProcessRow> FoldRowKeeping(std::vector<ProcessRow>& rows, std::size_t row,
+                                       ProcessRecord& record) {
+    const auto first = rows.begin() + static_cast<std::ptrdiff_t>(row) + 1;
+    const auto count = static_cast<std::ptrdiff_t>(std::min<std::size_t>(
+        static_cast<std::size_t>(std::max(record.shownDescendants, 0)), rows.size() - row - 1));
+    std::vector<ProcessRow> kept(std::make_move_iterator(first),
+                                 std::make_move_iterator(first + count));
+    FoldRow(rows, row, record);
+    return kept;
+}
+
+bool UnfoldRowFromKept(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& record,
+                       KeptFolds& kept, const std::function<ProcessRecord*(int32_t id)>& recordOf) {
+    // First make sure every fold inside has its rows and record, so that a failure changes nothing.
+    std::vector<int32_t> pending{rows[row].id};
+    while (!pending.empty()) {
+        const int32_t id = pending.back();
+        pending.pop_back();
+        const auto it = kept.find(id);
+        if (it == kept.end() || (id != rows[row].id && recordOf(id) == nullptr)) {
+            return false;
+        }
+        for (const ProcessRow& inner : it->second) {
+            if (inner.expandState == ExpandState::kCollapsed) {
+                pending.push_back(inner.id);
+            }
+        }
+    }
+    const auto own = kept.find(rows[row].id);
+    std::vector<ProcessRow> subtree = std::move(own->second);
+    kept.erase(own);
+    // Rows folded inside get theirs right after them; the walk then goes through those too.
+    for (std::size_t i = 0; i < subtree.size(); ++i) {
+        if (subtree[i].expandState != ExpandState::kCollapsed) {
+            continue;
+        }
+        const auto inner = kept.find(subtree[i].id);
+        std::vector<ProcessRow> innerRows = std::move(inner->second);
+        kept.erase(inner);
+        ProcessRecord* innerRecord = recordOf(subtree[i].id);
+        const auto shown = static_cast<int32_t>(innerRows.size());
+        innerRecord->shownDescendants = shown;
+        for (ProcessRecord* a = innerRecord->parent; a != nullptr && a != &record; a = a->parent) {
+            a->shownDescendants += shown;
+        }
+        subtree[i].expandState = ExpandState::kExpanded;
+        subtree.insert(subtree.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                       std::make_move_iterator(innerRows.begin()),
+                       std::make_move_iterator(innerRows.end()));
+    }
+    const auto shown = static_cast<int32_t>(subtree.size());
+    rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(row) + 1,
+                std::make_move_iterator(subtree.begin()), std::make_move_iterator(subtree.end()));
+    record.shownDescendants = shown;
+    for (ProcessRecord* a = record.parent; a != nullptr; a = a->parent) {
+        a->shownDescendants += shown;
+    }
+    rows[row].expandState = ExpandState::kExpanded;
+    return true;
 }
 
 void UnfoldRow(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& record,
