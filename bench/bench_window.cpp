@@ -7,6 +7,7 @@
 // slows every message down, so counts and times come from separate runs).
 //
 //   vantrel-bench-window [--processes 100000] [--mib 64] [--log LOG] [--count]
+//                        [--only click|keys|fold|F5] [--pause-ms MS]
 #include "bench/log_generator.h"
 #include "res/resource.h"
 #include "ui/vantrel_dlg.h"
@@ -428,7 +429,7 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: vantrel-bench-window [--processes N] [--mib M] [--log LOG] "
-                     "[--count]\n");
+                     "[--count] [--only click|keys|fold|F5] [--pause-ms MS]\n");
         return 2;
     }
     std::string written;
