@@ -7,6 +7,7 @@
 // slows every message down, so counts and times come from separate runs).
 //
 //   vantrel-bench-window [--processes 100000] [--mib 64] [--log LOG] [--count]
+//                        [--only click|keys|fold|F5] [--pause-ms MS]
 #include "bench/log_generator.h"
 #include "res/resource.h"
 #include "ui/vantrel_dlg.h"
@@ -21,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +34,11 @@ struct Options {
     uint64_t mib = 64;
     std::string log;
     bool count = false;
+    // Empty runs every action; otherwise only "click", "keys", "fold" or "F5".
+    std::string only;
+    // A pause after loading, to attach a profiler to the window's thread.
+    int pauseMs = 0;
+    bool Runs(const char* action) const { return only.empty() || only == action; }
 };
 
 constexpr UINT kCallMessage = WM_APP + 1;
@@ -44,19 +51,53 @@ LRESULT CALLBACK CallerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     return ::DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-// Messages of the window's thread, counted by a hook while an action runs.
+// Messages of the window's thread, counted by a hook while an action runs, in all and by kind
+// (message number, and the notification code of a WM_NOTIFY).
 long g_messages = 0;
+std::map<std::pair<UINT, UINT>, long> g_kinds;
+
+void CountMessage(UINT message, LPARAM lParam) {
+    ++g_messages;
+    const UINT code = message == WM_NOTIFY ? reinterpret_cast<const NMHDR*>(lParam)->code : 0;
+    ++g_kinds[{message, code}];
+}
 
 LRESULT CALLBACK CountSent(int code, WPARAM wParam, LPARAM lParam) {
-    ++g_messages;
+    if (code == HC_ACTION) {
+        const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+        CountMessage(sent->message, sent->lParam);
+    }
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 LRESULT CALLBACK CountPosted(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HC_ACTION && wParam == PM_REMOVE) {
-        ++g_messages;
+        const auto* posted = reinterpret_cast<const MSG*>(lParam);
+        CountMessage(posted->message, posted->lParam);
     }
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// The kinds of message an action cost most of, as "message[/code] x count".
+std::string CommonestKinds() {
+    std::vector<std::pair<long, std::pair<UINT, UINT>>> byCount;
+    for (const auto& [kind, count] : g_kinds) {
+        byCount.emplace_back(count, kind);
+    }
+    std::sort(byCount.rbegin(), byCount.rend());
+    std::string text;
+    for (std::size_t i = 0; i < byCount.size() && i < 4; ++i) {
+        char item[64];
+        const auto [message, code] = byCount[i].second;
+        if (message == WM_NOTIFY) {
+            std::snprintf(item, sizeof(item), " 0x%X/%d x%ld", message, static_cast<int>(code),
+                          byCount[i].first);
+        } else {
+            std::snprintf(item, sizeof(item), " 0x%X x%ld", message, byCount[i].first);
+        }
+        text += item;
+    }
+    return text;
 }
 
 double Now() {
@@ -111,11 +152,14 @@ class Driver {
         inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
         ::SendInput(2, inputs, sizeof(INPUT));
     }
-    void Click(POINT screen) {
-        // Away and back, so that no two clicks make a double click.
+    // Puts the pointer on `screen` long enough after the last click that the next one is no
+    // double click; not part of the time of the click.
+    void PointAt(POINT screen) {
         ::Sleep(::GetDoubleClickTime() + 20);
         Mouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, screen);
         Settle();
+    }
+    void Press() {
         Mouse(MOUSEEVENTF_LEFTDOWN);
         Mouse(MOUSEEVENTF_LEFTUP);
     }
@@ -133,15 +177,23 @@ class Driver {
     double Time(const char* name, const std::function<void()>& send) {
         long messages = 0;
         if (options_.count) {
-            Call([&] { g_messages = 0; });
+            Call([&] {
+                g_messages = 0;
+                g_kinds.clear();
+            });
         }
         const double start = Now();
         send();
         Settle();
         const double elapsed = Now() - start;
         if (options_.count) {
-            Call([&] { messages = g_messages; });
-            std::printf("  %-10s %8.1f ms  %8ld messages\n", name, elapsed, messages);
+            std::string kinds;
+            Call([&] {
+                messages = g_messages;
+                kinds = CommonestKinds();
+            });
+            std::printf("  %-10s %8.1f ms  %8ld messages:%s\n", name, elapsed, messages,
+                        kinds.c_str());
         }
         samples_[name].push_back(elapsed);
         return elapsed;
@@ -209,6 +261,8 @@ int Driver::Run() {
         std::fprintf(stderr, "vantrel-bench-window: too few rows\n");
         return 1;
     }
+    std::fflush(stdout);
+    ::Sleep(static_cast<DWORD>(options_.pauseMs));
     if (options_.count) {
         Call([&] {
             ::SetWindowsHookExA(WH_CALLWNDPROC, CountSent, nullptr, ::GetCurrentThreadId());
@@ -218,21 +272,47 @@ int Driver::Run() {
 
     // A click in the middle of the view chooses a row and gives the list the keys.
     for (int i = 0; i < 5; ++i) {
-        Time("click", [&] { Click(CellPoint(4 + i, 3)); });
+        PointAt(CellPoint(4 + i, 3));
+        Time("click", [&] { Press(); });
     }
-    for (int i = 0; i < 10; ++i) {
+    // Keys that never reached the list would time nothing: say where the focus row went.
+    const auto focusRow = [&] {
+        int row = -1;
+        Call([&] { row = ListView_GetNextItem(tree_, -1, LVNI_FOCUSED); });
+        return row;
+    };
+    const int focusBefore = focusRow();
+    bool listHasKeys = false;
+    Call([&] {
+        listHasKeys = ::GetFocus() == tree_;
+        char focusClass[64] = {};
+        ::GetClassNameA(::GetFocus(), focusClass, sizeof(focusClass));
+        std::printf(
+            "after the clicks: focus %p (%s), active %p, foreground %p, window %p, list %p\n",
+            static_cast<void*>(::GetFocus()), focusClass, static_cast<void*>(::GetActiveWindow()),
+            static_cast<void*>(::GetForegroundWindow()), static_cast<void*>(hwnd_),
+            static_cast<void*>(tree_));
+    });
+    for (int i = 0; i < 10 && options_.Runs("keys"); ++i) {
         Time("down", [&] { Key(VK_DOWN); });
     }
-    for (int i = 0; i < 10; ++i) {
+    if (options_.Runs("keys")) {
+        std::printf(
+            "keys: the list %s the keyboard focus; 10 x down moved the focus row %d -> %d\n",
+            listHasKeys ? "has" : "has NOT", focusBefore, focusRow());
+    }
+    for (int i = 0; i < 10 && options_.Runs("keys"); ++i) {
         Time("up", [&] { Key(VK_UP); });
     }
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3 && options_.Runs("keys"); ++i) {
         Time("page down", [&] { Key(VK_NEXT); });
     }
-    Time("end", [&] { Key(VK_END); });
-    Time("home", [&] { Key(VK_HOME); });
+    if (options_.Runs("keys")) {
+        Time("end", [&] { Key(VK_END); });
+        Time("home", [&] { Key(VK_HOME); });
+    }
     // The behaviour list follows once the keys settle.
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 5 && options_.Runs("keys"); ++i) {
         Call([&] {
             const double start = Now();
             window_.ShowFocusedBehaviors();
@@ -259,7 +339,7 @@ int Driver::Run() {
             }
         }
     });
-    if (best >= 0) {
+    if (best >= 0 && options_.Runs("fold")) {
         RECT label{};
         label.left = LVIR_LABEL;
         ::SendMessageA(tree_, LVM_GETITEMRECT, static_cast<WPARAM>(best),
@@ -270,11 +350,13 @@ int Driver::Run() {
         ::ClientToScreen(tree_, &box);
         std::printf("fold: row %d with %d descendants\n", best, biggest);
         for (int i = 0; i < 3; ++i) {
-            Time("fold", [&] { Click(box); });
-            Time("unfold", [&] { Click(box); });
+            PointAt(box);
+            Time("fold", [&] { Press(); });
+            PointAt(box);
+            Time("unfold", [&] { Press(); });
         }
     }
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 2 && options_.Runs("F5"); ++i) {
         const int before = window_.RebuildCount();
         Time("F5", [&] {
             Key(VK_F5);
@@ -309,6 +391,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.log = argv[++i];
         } else if (arg == "--count") {
             options.count = true;
+        } else if (arg == "--only" && i + 1 < argc) {
+            options.only = argv[++i];
+        } else if (arg == "--pause-ms" && i + 1 < argc) {
+            options.pauseMs = std::atoi(argv[++i]);
         } else {
             return false;
         }
@@ -343,7 +429,7 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: vantrel-bench-window [--processes N] [--mib M] [--log LOG] "
-                     "[--count]\n");
+                     "[--count] [--only click|keys|fold|F5] [--pause-ms MS]\n");
         return 2;
     }
     std::string written;

@@ -4,6 +4,7 @@
 #include "win/text.h"
 
 #include <shellapi.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -71,7 +72,8 @@ void CListCtrlEx::CreateTooltip() {
     }
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof(tool);
-    tool.uFlags = TTF_TRACK | TTF_ABSOLUTE;
+    // It lies over the cell it tells of: clicks and the wheel go through it to the list.
+    tool.uFlags = TTF_TRACK | TTF_ABSOLUTE | TTF_TRANSPARENT;
     tool.hwnd = hwnd_;
     tool.uId = 1;
     tool.lpszText = const_cast<wchar_t*>(L"");
@@ -354,6 +356,66 @@ win::MessageWindow::Result CListCtrlEx::OnReflectedNotify(NMHDR* notice) {
     return {};
 }
 
+std::vector<int> CListCtrlEx::SelectedRows() const {
+    const auto count = static_cast<std::size_t>(Send(LVM_GETSELECTEDCOUNT));
+    std::vector<int> rowsFound;
+    if (count == 0) {
+        return rowsFound;
+    }
+    const auto selected = [&](int row) {
+        return row >= 0 && Send(LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) != 0 &&
+               std::find(rowsFound.begin(), rowsFound.end(), row) == rowsFound.end();
+    };
+    // A plain key or click leaves one row selected, the focus row, which the list keeps.
+    for (const auto row : {static_cast<int>(Send(LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
+                                                 MAKELPARAM(LVNI_FOCUSED, 0))),
+                           static_cast<int>(Send(LVM_GETSELECTIONMARK))}) {
+        if (selected(row)) {
+            rowsFound.push_back(row);
+        }
+    }
+    // A few rows chosen with Ctrl or Shift: the list's own search is cheap beside a round trip
+    // per row.
+    constexpr std::size_t kMostRowsSought = 64;
+    if (rowsFound.size() < count && count <= kMostRowsSought) {
+        rowsFound.clear();
+        for (int row = static_cast<int>(
+                 Send(LVM_GETNEXTITEM, static_cast<WPARAM>(-1), MAKELPARAM(LVNI_SELECTED, 0)));
+             row >= 0 && rowsFound.size() < count;
+             row = static_cast<int>(
+                 Send(LVM_GETNEXTITEM, static_cast<WPARAM>(row), MAKELPARAM(LVNI_SELECTED, 0)))) {
+            rowsFound.push_back(row);
+        }
+    }
+    if (rowsFound.size() < count) {
+        rowsFound.clear();  // too many to drop one by one: the list clears them itself
+    }
+    return rowsFound;
+}
+
+std::vector<int> CListCtrlEx::DropSelection() {
+    std::vector<int> dropped = SelectedRows();
+    LVITEMA state{};
+    state.stateMask = LVIS_SELECTED;
+    for (const int row : dropped) {
+        Send(LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
+    }
+    return dropped;
+}
+
+// A plain click on a row selects that row alone.
+win::MessageWindow::Result CListCtrlEx::OnLButtonDown(UINT keys, POINT point) {
+    if ((keys & (MK_CONTROL | MK_SHIFT)) == 0 && (Style() & LVS_OWNERDATA) != 0) {
+        LVHITTESTINFO hit{};
+        hit.pt = point;
+        if (Send(LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)) >= 0 &&
+            (hit.flags & LVHT_ONITEM) != 0) {
+            DropSelection();
+        }
+    }
+    return {};
+}
+
 // The second press of a double click: no selection change and no notification.
 win::MessageWindow::Result CListCtrlEx::OnLButtonDblClk(UINT, POINT) {
     return 0;
@@ -408,8 +470,43 @@ win::MessageWindow::Result CListCtrlEx::OnMouseMove(UINT, POINT point) {
     return {};
 }
 
-win::MessageWindow::Result CListCtrlEx::OnMessage(UINT message, WPARAM, LPARAM) {
+win::MessageWindow::Result CListCtrlEx::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+        case WM_RBUTTONDOWN: {
+            // A right click on an unselected row selects it alone; on a selected one it keeps
+            // the selection.
+            LVHITTESTINFO hit{};
+            hit.pt = POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+            const int row = static_cast<int>(Send(LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+            if ((wParam & (MK_CONTROL | MK_SHIFT)) == 0 && (Style() & LVS_OWNERDATA) != 0 &&
+                row >= 0 && (hit.flags & LVHT_ONITEM) != 0 &&
+                Send(LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) == 0) {
+                DropSelection();
+            }
+            return {};
+        }
+        case WM_KEYDOWN: {
+            HideTooltip();
+            const bool moves = wParam == VK_UP || wParam == VK_DOWN || wParam == VK_PRIOR ||
+                               wParam == VK_NEXT || wParam == VK_HOME || wParam == VK_END;
+            if (!moves || (Style() & LVS_OWNERDATA) == 0 || (::GetKeyState(VK_CONTROL) < 0) ||
+                (::GetKeyState(VK_SHIFT) < 0)) {
+                return {};
+            }
+            const std::vector<int> dropped = DropSelection();
+            const LRESULT result = CallDefault();
+            // A key that went nowhere (up on the first row) selects nothing: the rows stay.
+            if (!dropped.empty() && Send(LVM_GETSELECTEDCOUNT) == 0) {
+                LVITEMA state{};
+                state.state = LVIS_SELECTED;
+                state.stateMask = LVIS_SELECTED;
+                for (const int row : dropped) {
+                    Send(LVM_SETITEMSTATE, static_cast<WPARAM>(row),
+                         reinterpret_cast<LPARAM>(&state));
+                }
+            }
+            return result;
+        }
         case WM_LIST_REDRAW:
             Invalidate(true);
             return 1;
@@ -417,7 +514,6 @@ win::MessageWindow::Result CListCtrlEx::OnMessage(UINT message, WPARAM, LPARAM) 
         case WM_VSCROLL:
         case WM_HSCROLL:
         case WM_MOUSEWHEEL:
-        case WM_KEYDOWN:
             HideTooltip();
             return {};
         default:

@@ -64,11 +64,19 @@ class CListCtrlEx : public win::MessageWindow {
     Result OnReflectedDrawItem(DRAWITEMSTRUCT* draw) override;
     Result OnReflectedMeasureItem(MEASUREITEMSTRUCT* measure) override;
     Result OnReflectedNotify(NMHDR* notice) override;
+    Result OnLButtonDown(UINT keys, POINT point) override;
     Result OnLButtonDblClk(UINT, POINT) override;
     Result OnMouseMove(UINT keys, POINT point) override;
     Result OnMessage(UINT message, WPARAM, LPARAM) override;
 
   private:
+    // Wine's owner-data list clears a selection before it sets a new one by visiting every row,
+    // a round trip to the server each, unless nothing is selected. A plain key or click drops the
+    // few selected rows one by one first, so that the list finds nothing to clear.
+    std::vector<int> DropSelection();
+    // The rows a plain key or click would deselect, found without visiting every row; empty when
+    // nothing is selected or the selection is too big to find cheaply.
+    std::vector<int> SelectedRows() const;
     std::string ItemText(int item, int subItem) const;
     int Px(int pixels) const { return ::MulDiv(pixels, dpi, 96); }
     SIZE IconSize() const;

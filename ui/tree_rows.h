@@ -92,6 +92,17 @@ ProcessRow MakeProcessRow(const ProcessRecord& record, int32_t depth, int32_t de
 // Folds row `row` of `record` (its expandState is 1): removes the rows of its shown descendants and
 // takes them off every ancestor's count. Needs the store's lock.
 void FoldRow(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& record);
+// Folds as FoldRow does and hands back the rows it took away, in order, for UnfoldRowWith.
+std::vector<ProcessRow> FoldRowKeeping(std::vector<ProcessRow>& rows, std::size_t row,
+                                       ProcessRecord& record);
+// Rows FoldRowKeeping took away, by the id of the folded row.
+using KeptFolds = std::unordered_map<int32_t, std::vector<ProcessRow>>;
+// Unfolds row `row` of `record` as UnfoldRow does, with the rows FoldRowKeeping took away instead
+// of rows made again: rows folded among them come back unfolded too, from `kept` as well, and
+// leave it. Only while the rows are those of those folds (no rebuild and no other unfold since).
+// False, with nothing changed, when a row folded there has no rows in `kept`.
+bool UnfoldRowFromKept(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& record,
+                       KeptFolds& kept, const std::function<ProcessRecord*(int32_t id)>& recordOf);
 // Unfolds row `row` of `record` (expandState 0): its whole subtree comes back unfolded, only the
 // records of `kept` when given.
 void UnfoldRow(std::vector<ProcessRow>& rows, std::size_t row, ProcessRecord& record,

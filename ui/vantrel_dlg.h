@@ -336,6 +336,9 @@ class CVantrelDlg : public win::Dialog, public ProcessSearch {
     // Columns 0 to 2 of the behaviour list and room for its scroll bar; column 3 gets the rest.
     int behaviorFixedWidth_ = 0;
     IconIndexCache icons_;
+    // The rows each fold by the box took away, so that unfolding it again moves them back instead
+    // of making every row again; valid until the next rebuild, which drops them.
+    KeptFolds keptFolds_;
     // The lists' font at the window's DPI, once the DPI differs from the one it was created at.
     win::Font listFont_;
     int fontDpi_ = win::kDesignDpi;

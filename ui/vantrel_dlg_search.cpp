@@ -46,6 +46,7 @@ bool CVantrelDlg::JumpToHit(const BehaviorHit& hit) {
                                         ExpandState::kCollapsed) {
                 UnfoldRow(treeList.rows, static_cast<std::size_t>(found), *p, icons_,
                           filter_ ? &filter_->Kept() : nullptr);
+                keptFolds_.erase(static_cast<int32_t>(p->id));  // the rows were made again
             }
             from = static_cast<std::size_t>(found) + 1;
             row = found;

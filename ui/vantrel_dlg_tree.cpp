@@ -149,6 +149,7 @@ void CVantrelDlg::RebuildRows(bool duringPass) {
     // item would cost a notification per row of a big list.
     treeList.Send(LVM_DELETEALLITEMS);
     treeList.rows.clear();
+    keptFolds_.clear();
     std::vector<std::string> iconPaths;
     IconIndexCache pending = PendingIcons(iconPaths);
     const auto foldAsBefore = [&](const ProcessStore::Reader& store) {
@@ -345,9 +346,16 @@ win::MessageWindow::Result CVantrelDlg::OnTreeClick(const NMITEMACTIVATE& click)
             const ExpandState expandState =
                 treeList.rows[static_cast<std::size_t>(row)].expandState;
             ProcessRecord* record = expandState != ExpandState::kNone ? RecordOfRow(row) : nullptr;
+            const int32_t id = treeList.rows[static_cast<std::size_t>(row)].id;
             if (record != nullptr && expandState == ExpandState::kExpanded) {
-                FoldRow(treeList.rows, static_cast<std::size_t>(row), *record);
-            } else if (record != nullptr && expandState == ExpandState::kCollapsed) {
+                keptFolds_[id] =
+                    FoldRowKeeping(treeList.rows, static_cast<std::size_t>(row), *record);
+            } else if (record != nullptr && expandState == ExpandState::kCollapsed &&
+                       !UnfoldRowFromKept(treeList.rows, static_cast<std::size_t>(row), *record,
+                                          keptFolds_, [this](int32_t processId) {
+                                              return analyzer.Store().FindProcess(
+                                                  static_cast<uint32_t>(processId));
+                                          })) {
                 IconIndexCache pending = PendingIcons(iconPaths);
                 UnfoldRow(treeList.rows, static_cast<std::size_t>(row), *record, pending,
                           filter_ ? &filter_->Kept() : nullptr);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "engine/log_analyzer.h"
 
 namespace {
@@ -173,4 +175,76 @@ TEST_F(TreeRowsTest, RowsMadeInPiecesTakeWhatArrivesAheadOfTheWalkAndLeaveWhatAr
     EXPECT_EQ(rows.size(), 403u);
     EXPECT_EQ(rows[0].descendantCount, 2);
     EXPECT_EQ(RowOf(1001), 2u);
+}
+
+// Unfolding moves back the rows the fold took away; rows folded among them come back unfolded,
+// as a fresh unfold shows them, whatever the order of the folds.
+TEST_F(TreeRowsTest, KeptRowsUnfoldAsAFreshUnfoldWould) {
+    ProcessRecord* r1 = Add(1, nullptr);
+    ProcessRecord* r2 = Add(2, r1);
+    ProcessRecord* r5 = Add(5, r2);
+    Add(6, r5);
+    Add(4, r2);
+    Add(7, r1);
+    Add(3, nullptr);
+    const std::map<int32_t, ProcessRecord*> records{{1, r1}, {2, r2}, {5, r5}};
+    const auto recordOf = [&](int32_t id) -> ProcessRecord* {
+        const auto it = records.find(id);
+        return it != records.end() ? it->second : nullptr;
+    };
+    struct Case {
+        std::vector<int32_t> folds;  // in this order, by the box
+        int32_t unfold;
+        std::vector<int32_t> ids;
+    };
+    const Case cases[] = {
+        {{1}, 1, {1, 2, 5, 6, 4, 7, 3}},
+        {{5, 1}, 1, {1, 2, 5, 6, 4, 7, 3}},
+        {{5, 2, 1}, 1, {1, 2, 5, 6, 4, 7, 3}},
+        {{2, 1}, 1, {1, 2, 5, 6, 4, 7, 3}},
+        {{5, 2}, 2, {1, 2, 5, 6, 4, 7, 3}},
+        {{2, 5}, 2, {1, 2, 5, 6, 4, 7, 3}},  // 5 is out of sight when 2 is folded: no box
+    };
+    for (const Case& c : cases) {
+        Rebuild();
+        const std::vector<ProcessRow> fresh = rows;
+        const auto guard = analyzer.Store().Read();
+        KeptFolds kept;
+        for (const int32_t id : c.folds) {
+            const std::size_t at = RowOf(id);
+            if (at == SIZE_MAX) {
+                continue;
+            }
+            kept[id] = FoldRowKeeping(rows, at, *recordOf(id));
+        }
+        ASSERT_TRUE(UnfoldRowFromKept(rows, RowOf(c.unfold), *recordOf(c.unfold), kept, recordOf));
+        EXPECT_EQ(Ids(), c.ids) << c.unfold;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(rows[i].expandState, fresh[i].expandState) << c.unfold << " row " << i;
+            EXPECT_EQ(rows[i].descendantCount, fresh[i].descendantCount) << i;
+        }
+        EXPECT_EQ(r1->shownDescendants, 5) << c.unfold;
+        EXPECT_EQ(r2->shownDescendants, 3) << c.unfold;
+        EXPECT_EQ(r5->shownDescendants, 1) << c.unfold;
+        EXPECT_TRUE(kept.empty()) << c.unfold;
+    }
+}
+
+// A row folded inside whose rows were not kept (folded by a rebuild): nothing changes, and the
+// caller unfolds afresh.
+TEST_F(TreeRowsTest, UnfoldFromKeptRefusesWhenAnInnerFoldWasNotKept) {
+    ProcessRecord* r1 = Add(1, nullptr);
+    ProcessRecord* r2 = Add(2, r1);
+    Add(4, r2);
+    Add(3, nullptr);
+    Rebuild();
+    const auto guard = analyzer.Store().Read();
+    FoldRow(rows, RowOf(2), *r2);
+    KeptFolds kept;
+    kept[1] = FoldRowKeeping(rows, RowOf(1), *r1);
+    const auto recordOf = [&](int32_t id) { return id == 1 ? r1 : id == 2 ? r2 : nullptr; };
+    EXPECT_FALSE(UnfoldRowFromKept(rows, RowOf(1), *r1, kept, recordOf));
+    EXPECT_EQ(Ids(), (std::vector<int32_t>{1, 3}));
+    EXPECT_EQ(kept.count(1), 1u);
+    EXPECT_EQ(rows[0].expandState, ExpandState::kCollapsed);
 }

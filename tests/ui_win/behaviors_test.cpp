@@ -221,6 +221,65 @@ TEST(BehaviorList, FollowsTheFocusRowByKeysRightClickFindAndRebuild) {
     EXPECT_EQ(run.ItemCount(run.behaviors), 18);
 }
 
+// The rows the process list has selected, in order.
+std::vector<int> SelectedRows(MainWindowRun& run) {
+    std::vector<int> rows;
+    for (int row = static_cast<int>(
+             ::SendMessageA(run.tree, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+         row >= 0; row = static_cast<int>(::SendMessageA(
+                       run.tree, LVM_GETNEXTITEM, static_cast<WPARAM>(row), LVNI_SELECTED))) {
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+// The list drops the old selection itself before a plain key or click: what ends up selected is
+// what the list alone would select.
+TEST(ProcessList, PlainKeysAndClicksSelectOneRowAndKeepASelectionGoingNowhere) {
+    MainWindowRun run;
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("select.log", CountingLog(30))));
+    enum class Act { kClick, kCtrlClick, kRightClick, kKey };
+    struct Step {
+        const char* name;
+        Act act;
+        int rowOrKey;
+        std::vector<int> selected;
+    };
+    const Step steps[] = {
+        {"click 2", Act::kClick, 2, {2}},
+        {"ctrl click 4", Act::kCtrlClick, 4, {2, 4}},
+        {"down", Act::kKey, VK_DOWN, {5}},
+        {"home", Act::kKey, VK_HOME, {0}},
+        {"up on the first row", Act::kKey, VK_UP, {0}},
+        {"right click 6", Act::kRightClick, 6, {6}},
+        {"ctrl click 8", Act::kCtrlClick, 8, {6, 8}},
+        {"right click a selected row", Act::kRightClick, 8, {6, 8}},
+        {"click 3", Act::kClick, 3, {3}},
+        {"end", Act::kKey, VK_END, {29}},
+        {"down on the last row", Act::kKey, VK_DOWN, {29}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        switch (step.act) {
+            case Act::kClick:
+                run.Click(run.CellPoint(run.tree, step.rowOrKey, 1));
+                break;
+            case Act::kCtrlClick:
+                run.Click(run.CellPoint(run.tree, step.rowOrKey, 1), true);
+                break;
+            case Act::kRightClick:
+                run.RightClick(run.CellPoint(run.tree, step.rowOrKey, 1));
+                run.Key(VK_ESCAPE);
+                break;
+            case Act::kKey:
+                run.Key(static_cast<WORD>(step.rowOrKey));
+                break;
+        }
+        EXPECT_EQ(SelectedRows(run), step.selected);
+        ASSERT_TRUE(run.Running());
+    }
+}
+
 HDITEMA HeaderItem(MainWindowRun& run, int column) {
     const HWND header = reinterpret_cast<HWND>(::SendMessageA(run.behaviors, LVM_GETHEADER, 0, 0));
     HDITEMA item{};

@@ -436,6 +436,36 @@ TEST(DeepRows, ACutCellShowsItsWholeTextInATooltip) {
     }
 }
 
+// The tooltip lies over the cut cell: a click there still reaches the list, chooses the row and
+// gives the list the keys.
+TEST(DeepRows, AClickUnderACutCellsTooltipChoosesTheRow) {
+    MainWindowRun run;
+    ASSERT_TRUE(run.DropAndWait(uitest::WriteFile("tipclick.log", ChainLog(8))));
+    ASSERT_EQ(run.ItemCount(run.tree), 8);
+    for (const int row : {1, 3}) {
+        SCOPED_TRACE(row);
+        run.BringToFront();
+        guitest::MouseMoveTo(run.OnScreen(run.window, POINT{2, 2}));
+        const POINT cell = run.CellPoint(run.tree, row, 3);
+        guitest::MouseMoveTo(cell);
+        run.WaitForInput();
+        ASSERT_TRUE(WaitUntil([&] { return VisibleTip(run).window != nullptr; }, 3000));
+        run.Click(cell);
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                return ::SendMessageA(run.tree, LVM_GETITEMSTATE, static_cast<WPARAM>(row),
+                                      LVIS_SELECTED | LVIS_FOCUSED) ==
+                       (LVIS_SELECTED | LVIS_FOCUSED);
+            },
+            3000));
+        EXPECT_EQ(::SendMessageA(run.tree, LVM_GETSELECTEDCOUNT, 0, 0), 1);
+        GUITHREADINFO thread{};
+        thread.cbSize = sizeof(thread);
+        ::GetGUIThreadInfo(::GetWindowThreadProcessId(run.window, nullptr), &thread);
+        EXPECT_EQ(thread.hwndFocus, run.tree);
+    }
+}
+
 }  // namespace
 
 namespace {
