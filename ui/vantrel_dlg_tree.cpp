@@ -186,7 +186,9 @@ void CVantrelDlg::RebuildRows(bool duringPass) {
         SubtreeRowMaker maker(treeList.rows, *roots, pending, filter_ ? &filter_->Kept() : nullptr);
         for (;;) {
             maker.MakeRoom();
-            std::this_thread::yield();  // whoever waits for the lock gets it first
+            // Whoever waits for the lock (the follower) gets it first: the lock is not fair, and a
+            // yield alone would let this thread take it again before the woken one runs.
+            analyzer.Store().LetWaitersIn(kRowPieceTime * 4);
             const auto store = analyzer.Store().Read();
             if (maker.Continue(SubtreeRowMaker::Clock::now() + kRowPieceTime)) {
                 foldAsBefore(store);
