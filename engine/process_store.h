@@ -115,6 +115,8 @@ class ProcessStore {
     // runs, so the window or the follower would wait for the whole search. Returns once every
     // thread that waited for the lock has had it, or after `limit`. Call without the lock.
     void LetWaitersIn(std::chrono::steady_clock::duration limit) const;
+    // How many threads wait for the lock now.
+    int Waiting() const { return waiting_.load(); }
 
     // Each takes the lock for its own duration; see Reader.
     ProcessRecord* FindProcess(uint32_t id) const;

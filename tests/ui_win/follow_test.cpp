@@ -17,8 +17,10 @@
 namespace {
 
 using uitest::BehaviorLine;
+using uitest::GatedSource;
 using uitest::MainWindowRun;
 using uitest::ProLine;
+using uitest::ReadGate;
 using uitest::WaitUntil;
 
 int TopIndex(HWND list) {
@@ -197,44 +199,6 @@ TEST(LiveFollow, AFoldedRowStaysFoldedWhileFollowing) {
 
 // Hands the log out a chunk at a time, as far as the test allows: a pass over it lasts as long
 // as the test wants. A read waits at most ten seconds for its turn, so nothing hangs for good.
-struct ReadGate {
-    std::atomic<int> allowed{0};
-    std::atomic<int> reads{0};
-};
-
-class GatedReader : public LogFileReader {
-  public:
-    GatedReader(std::unique_ptr<LogFileReader> file, std::shared_ptr<ReadGate> gate)
-        : file_(std::move(file)), gate_(std::move(gate)) {}
-    bool Size(uint64_t& size) override { return file_->Size(size); }
-    bool Seek(uint64_t offset) override { return file_->Seek(offset); }
-    std::size_t Read(char* buffer, std::size_t size) override {
-        for (int waited = 0; gate_->reads.load() >= gate_->allowed.load() && waited < 1000;
-             ++waited) {
-            ::Sleep(10);
-        }
-        ++gate_->reads;
-        return file_->Read(buffer, size);
-    }
-
-  private:
-    std::unique_ptr<LogFileReader> file_;
-    std::shared_ptr<ReadGate> gate_;
-};
-
-class GatedSource : public LogFileSource {
-  public:
-    explicit GatedSource(std::shared_ptr<ReadGate> gate) : gate_(std::move(gate)) {}
-    std::unique_ptr<LogFileReader> Open(const std::string& path) override {
-        std::unique_ptr<LogFileReader> file = platform_->Open(path);
-        return file ? std::make_unique<GatedReader>(std::move(file), gate_) : nullptr;
-    }
-
-  private:
-    std::shared_ptr<LogFileSource> platform_ = MakePlatformLogFileSource();
-    std::shared_ptr<ReadGate> gate_;
-};
-
 TEST(LiveFollow, TheTreeAppearsWhileABigLogIsReadAndKeepsItsFoldsAndSelection) {
     // 3,000 processes in families of five (a root and a chain of four), a few 64 KiB reads long.
     constexpr uint32_t kProcesses = 3000;

@@ -3,12 +3,14 @@
 // boxes read and answered, the lists read through their own messages.
 #pragma once
 
+#include "engine/log_file.h"
 #include "ui/vantrel_dlg.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -128,5 +130,45 @@ std::wstring Wide(const std::string& gbk);
 // The window as it is on the screen, frame included; saved as NAME.bmp into the folder that
 // VANTREL_SHOT_DIR names, if it is set.
 void KeepScreenshot(HWND window, const char* name);
+
+// Reads of a log held back until a test lets them go: `allowed` reads may have been made (each
+// waits up to 10 s for its turn), so a pass can be kept going for as long as a test needs.
+struct ReadGate {
+    std::atomic<int> allowed{0};
+    std::atomic<int> reads{0};
+};
+
+class GatedReader : public LogFileReader {
+  public:
+    GatedReader(std::unique_ptr<LogFileReader> file, std::shared_ptr<ReadGate> gate)
+        : file_(std::move(file)), gate_(std::move(gate)) {}
+    bool Size(uint64_t& size) override { return file_->Size(size); }
+    bool Seek(uint64_t offset) override { return file_->Seek(offset); }
+    std::size_t Read(char* buffer, std::size_t size) override {
+        for (int waited = 0; gate_->reads.load() >= gate_->allowed.load() && waited < 1000;
+             ++waited) {
+            ::Sleep(10);
+        }
+        ++gate_->reads;
+        return file_->Read(buffer, size);
+    }
+
+  private:
+    std::unique_ptr<LogFileReader> file_;
+    std::shared_ptr<ReadGate> gate_;
+};
+
+class GatedSource : public LogFileSource {
+  public:
+    explicit GatedSource(std::shared_ptr<ReadGate> gate) : gate_(std::move(gate)) {}
+    std::unique_ptr<LogFileReader> Open(const std::string& path) override {
+        std::unique_ptr<LogFileReader> file = platform_->Open(path);
+        return file ? std::make_unique<GatedReader>(std::move(file), gate_) : nullptr;
+    }
+
+  private:
+    std::shared_ptr<LogFileSource> platform_ = MakePlatformLogFileSource();
+    std::shared_ptr<ReadGate> gate_;
+};
 
 }  // namespace uitest

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 namespace {
@@ -28,10 +29,11 @@ HWND SearchWindow(MainWindowRun& run) {
     return window;
 }
 
-// Types a pattern into the window's box (as Unicode) and presses its search button.
+// Types a pattern into the window's box (as Unicode) and presses its search button. Returns once
+// the window has taken the press: what the list shows after that is the new search's.
 void Search(HWND window, const wchar_t* pattern) {
     ::SetWindowTextW(::GetDlgItem(window, IDC_SEARCH_TEXT), pattern);
-    ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_SEARCH_GO, BN_CLICKED), 0);
+    ::SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_SEARCH_GO, BN_CLICKED), 0);
 }
 
 bool Searching(MainWindowRun& run) {
@@ -141,7 +143,12 @@ TEST(SearchWindow, ACancelStopsTheSearchAndAnotherLogClearsTheHits) {
 }
 
 TEST(SearchWindow, ASearchWhileF5AddsLinesKeepsItsHitsWholeAndTheWindowGoingOn) {
-    MainWindowRun run;
+    // Reads go freely until F5, which then reads one piece and waits for the test.
+    const auto gate = std::make_shared<uitest::ReadGate>();
+    gate->allowed = 1000000;
+    MainWindowSeams seams = MainWindowRun::TestSeams();
+    seams.analyzer.files = std::make_shared<uitest::GatedSource>(gate);
+    MainWindowRun run(std::move(seams));
     constexpr int kProcesses = 20;
     constexpr int kEach = 5000;
     constexpr int kAdded = 10000;
@@ -174,11 +181,14 @@ TEST(SearchWindow, ASearchWhileF5AddsLinesKeepsItsHitsWholeAndTheWindowGoingOn) 
     added += ProLine(kProcesses + 1, 0, 999, "C:\\late.exe") + behaviours(kProcesses + 1, kAdded);
     uitest::AppendToFile(path, added);
     const int before = run.Rebuilds();
+    gate->allowed = gate->reads.load() + 1;
     run.BringToFront();
     run.Key(VK_F5);
+    ASSERT_TRUE(WaitUntil([&] { return gate->reads.load() == gate->allowed.load(); }, 5000));
     Search(window, L"KERNEL32");
     ASSERT_TRUE(WaitUntil([&] { return Searching(run); }, 3000));
-    EXPECT_EQ(run.Rebuilds(), before) << "F5's pass ended before the search began";
+    EXPECT_EQ(run.Rebuilds(), before);
+    gate->allowed = 1000000;
     ASSERT_TRUE(run.WaitForRebuilds(before + 1, 30000));
     EXPECT_EQ(run.ItemCount(run.tree), kProcesses + 1);
     ASSERT_TRUE(WaitUntil([&] { return !Searching(run); }, 30000));
