@@ -393,25 +393,33 @@ std::vector<int> CListCtrlEx::SelectedRows() const {
     return rowsFound;
 }
 
-std::vector<int> CListCtrlEx::DropSelection() {
-    std::vector<int> dropped = SelectedRows();
+void CListCtrlEx::SetRowsSelected(const std::vector<int>& rows, bool selected) {
     LVITEMA state{};
+    state.state = selected ? LVIS_SELECTED : 0;
     state.stateMask = LVIS_SELECTED;
-    for (const int row : dropped) {
+    for (const int row : rows) {
         Send(LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
     }
+}
+
+std::vector<int> CListCtrlEx::DropSelection() {
+    std::vector<int> dropped = SelectedRows();
+    SetRowsSelected(dropped, false);
     return dropped;
+}
+
+int CListCtrlEx::RowAt(POINT point) const {
+    LVHITTESTINFO hit{};
+    hit.pt = point;
+    const auto row = static_cast<int>(Send(LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    return row >= 0 && (hit.flags & LVHT_ONITEM) != 0 ? row : -1;
 }
 
 // A plain click on a row selects that row alone.
 win::MessageWindow::Result CListCtrlEx::OnLButtonDown(UINT keys, POINT point) {
-    if ((keys & (MK_CONTROL | MK_SHIFT)) == 0 && (Style() & LVS_OWNERDATA) != 0) {
-        LVHITTESTINFO hit{};
-        hit.pt = point;
-        if (Send(LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)) >= 0 &&
-            (hit.flags & LVHT_ONITEM) != 0) {
-            DropSelection();
-        }
+    if ((keys & (MK_CONTROL | MK_SHIFT)) == 0 && (Style() & LVS_OWNERDATA) != 0 &&
+        RowAt(point) >= 0) {
+        DropSelection();
     }
     return {};
 }
@@ -475,12 +483,9 @@ win::MessageWindow::Result CListCtrlEx::OnMessage(UINT message, WPARAM wParam, L
         case WM_RBUTTONDOWN: {
             // A right click on an unselected row selects it alone; on a selected one it keeps
             // the selection.
-            LVHITTESTINFO hit{};
-            hit.pt = POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-            const int row = static_cast<int>(Send(LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+            const int row = RowAt(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
             if ((wParam & (MK_CONTROL | MK_SHIFT)) == 0 && (Style() & LVS_OWNERDATA) != 0 &&
-                row >= 0 && (hit.flags & LVHT_ONITEM) != 0 &&
-                Send(LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) == 0) {
+                row >= 0 && Send(LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) == 0) {
                 DropSelection();
             }
             return {};
@@ -497,13 +502,7 @@ win::MessageWindow::Result CListCtrlEx::OnMessage(UINT message, WPARAM wParam, L
             const LRESULT result = CallDefault();
             // A key that went nowhere (up on the first row) selects nothing: the rows stay.
             if (!dropped.empty() && Send(LVM_GETSELECTEDCOUNT) == 0) {
-                LVITEMA state{};
-                state.state = LVIS_SELECTED;
-                state.stateMask = LVIS_SELECTED;
-                for (const int row : dropped) {
-                    Send(LVM_SETITEMSTATE, static_cast<WPARAM>(row),
-                         reinterpret_cast<LPARAM>(&state));
-                }
+                SetRowsSelected(dropped, true);
             }
             return result;
         }

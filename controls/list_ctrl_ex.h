@@ -77,6 +77,9 @@ class CListCtrlEx : public win::MessageWindow {
     // The rows a plain key or click would deselect, found without visiting every row; empty when
     // nothing is selected or the selection is too big to find cheaply.
     std::vector<int> SelectedRows() const;
+    void SetRowsSelected(const std::vector<int>& rows, bool selected);
+    // The row under `point` (client coordinates), or -1 where there is none.
+    int RowAt(POINT point) const;
     std::string ItemText(int item, int subItem) const;
     int Px(int pixels) const { return ::MulDiv(pixels, dpi, 96); }
     SIZE IconSize() const;

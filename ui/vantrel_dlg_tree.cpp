@@ -6,7 +6,6 @@
 #include "win/text.h"
 
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
