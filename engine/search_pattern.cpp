@@ -4,7 +4,30 @@
 
 #include "engine/text.h"
 
+// SSE2 is in every x86-64 processor, and in every one that Windows 8 and later run on.
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#define VANTREL_SEARCH_SSE2 1
+#include <emmintrin.h>
+#if defined(_MSC_VER)
+#include <intrin.h>
+#endif
+#else
+#define VANTREL_SEARCH_SSE2 0
+#endif
+
 namespace {
+
+#if VANTREL_SEARCH_SSE2
+unsigned LowestBit(unsigned bits) {
+#if defined(_MSC_VER)
+    unsigned long index = 0;
+    _BitScanForward(&index, bits);
+    return static_cast<unsigned>(index);
+#else
+    return static_cast<unsigned>(__builtin_ctz(bits));
+#endif
+}
+#endif
 
 bool IsAsciiLetter(unsigned char c) {
     const unsigned char lower = c | 0x20;
@@ -118,15 +141,11 @@ bool SearchPattern::FoundIn(std::string_view text) const {
         return false;
     }
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    // The last place the anchor byte of a match that fits can be.
-    const unsigned char* last = bytes + (size - length) + anchor_;
     // A known character start at or before every candidate still to come.
     std::size_t known = 0;
-    for (const unsigned char* at = NextAnchor(bytes + anchor_, last); at != nullptr;
-         at = NextAnchor(at + 1, last)) {
-        const auto start = static_cast<std::size_t>(at - bytes) - anchor_;
+    const auto matchesAt = [&](std::size_t start) {
         if (start < known) {
-            continue;
+            return false;
         }
         // Whether a character starts at `start`, read backwards: the bytes before it that may lead
         // a character pair up from the last byte that cannot (or from the known start), so
@@ -138,10 +157,49 @@ bool SearchPattern::FoundIn(std::string_view text) const {
         }
         if (leads % 2 != 0) {
             known = start + 1;  // `start` is a trail byte: a character starts after it
-            continue;
+            return false;
         }
         known = start;
-        if (MatchesAt(bytes, size, start)) {
+        return MatchesAt(bytes, size, start);
+    };
+    // The first place a match may start that is not looked at yet.
+    std::size_t next = 0;
+#if VANTREL_SEARCH_SSE2
+    // Sixteen places at a time, where the pattern's first and last bytes both fit: in a path one
+    // common byte fits every few places, the pair rarely. It also spares the C library's memchr,
+    // which in the Windows program under Wine looks at a byte at a time (the search took twice as
+    // long there).
+    if (length >= 2 && size - length + 1 >= 16) {
+        const auto firstByte = static_cast<unsigned char>(bytes_.front());
+        const auto lastByte = static_cast<unsigned char>(bytes_.back());
+        const __m128i foldFirst = _mm_set1_epi8(folds_.front() ? 0x20 : 0);
+        const __m128i foldLast = _mm_set1_epi8(folds_.back() ? 0x20 : 0);
+        const __m128i first =
+            _mm_set1_epi8(static_cast<char>(folds_.front() ? firstByte | 0x20 : firstByte));
+        const __m128i lastOne =
+            _mm_set1_epi8(static_cast<char>(folds_.back() ? lastByte | 0x20 : lastByte));
+        for (; next + length - 1 + 16 <= size; next += 16) {
+            const __m128i starts = _mm_or_si128(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + next)), foldFirst);
+            const __m128i ends = _mm_or_si128(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + next + length - 1)),
+                foldLast);
+            auto places = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_and_si128(_mm_cmpeq_epi8(starts, first), _mm_cmpeq_epi8(ends, lastOne))));
+            while (places != 0) {
+                if (matchesAt(next + LowestBit(places))) {
+                    return true;
+                }
+                places &= places - 1;
+            }
+        }
+    }
+#endif
+    // The last place the anchor byte of a match that fits can be.
+    const unsigned char* last = bytes + (size - length) + anchor_;
+    for (const unsigned char* at = NextAnchor(bytes + next + anchor_, last); at != nullptr;
+         at = NextAnchor(at + 1, last)) {
+        if (matchesAt(static_cast<std::size_t>(at - bytes) - anchor_)) {
             return true;
         }
     }
