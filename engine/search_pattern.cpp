@@ -144,7 +144,9 @@ bool SearchPattern::FoundIn(std::string_view text) const {
     // A known character start at or before every candidate still to come.
     std::size_t known = 0;
     const auto matchesAt = [&](std::size_t start) {
-        if (start < known) {
+        // The bytes first: most candidates fail at once, and the look back below may walk a run
+        // of double-byte characters.
+        if (start < known || !MatchesAt(bytes, size, start)) {
             return false;
         }
         // Whether a character starts at `start`, read backwards: the bytes before it that may lead
@@ -160,7 +162,7 @@ bool SearchPattern::FoundIn(std::string_view text) const {
             return false;
         }
         known = start;
-        return MatchesAt(bytes, size, start);
+        return true;
     };
     // The first place a match may start that is not looked at yet.
     std::size_t next = 0;
@@ -178,14 +180,24 @@ bool SearchPattern::FoundIn(std::string_view text) const {
             _mm_set1_epi8(static_cast<char>(folds_.front() ? firstByte | 0x20 : firstByte));
         const __m128i lastOne =
             _mm_set1_epi8(static_cast<char>(folds_.back() ? lastByte | 0x20 : lastByte));
+        // And the anchor, the pattern's least common byte, when it is neither: in `\temp\` the
+        // first and last bytes fit around every two-character folder name of a Chinese path.
+        const std::size_t middle = anchor_ > 0 && anchor_ < length - 1 ? anchor_ : 0;
+        const __m128i foldMiddle = _mm_set1_epi8(folds_[middle] ? 0x20 : 0);
+        const __m128i middleOne = _mm_set1_epi8(
+            static_cast<char>(folds_[middle] ? bytes_[middle] | 0x20 : bytes_[middle]));
         for (; next + length - 1 + 16 <= size; next += 16) {
             const __m128i starts = _mm_or_si128(
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + next)), foldFirst);
             const __m128i ends = _mm_or_si128(
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + next + length - 1)),
                 foldLast);
-            auto places = static_cast<unsigned>(_mm_movemask_epi8(
-                _mm_and_si128(_mm_cmpeq_epi8(starts, first), _mm_cmpeq_epi8(ends, lastOne))));
+            const __m128i middles = _mm_or_si128(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + next + middle)),
+                foldMiddle);
+            auto places = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
+                _mm_and_si128(_mm_cmpeq_epi8(starts, first), _mm_cmpeq_epi8(ends, lastOne)),
+                _mm_cmpeq_epi8(middles, middleOne))));
             while (places != 0) {
                 if (matchesAt(next + LowestBit(places))) {
                     return true;
