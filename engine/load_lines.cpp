@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr std::size_t kMostLoadSubFields = 15;
 constexpr std::string_view kSystemSigner = "Microsoft Windows";
 
 // The information text of a load; `sub` holds `count` sub-fields (4, 9 or 15) and `path` is S0
@@ -51,6 +50,12 @@ std::string LoadText(std::string_view path, const std::string_view* sub, std::si
 
 }  // namespace
 
+std::size_t SplitLoadField(std::string_view field, std::string_view* sub) {
+    // Split no further than the longest layout.
+    const std::size_t count = SplitAtMost(field, '/', sub, kMostLoadSubFields);
+    return count == 4 || count == 9 || count == kMostLoadSubFields ? count : 0;
+}
+
 bool LogAnalyzer::ParseLoadLine(const std::string_view* fields, bool isModule) {
     const uint32_t processId = ParseNumber(fields[3]);
     // Opening and decoding a module file is the dearest step of parsing: not for a line that will
@@ -61,10 +66,9 @@ bool LogAnalyzer::ParseLoadLine(const std::string_view* fields, bool isModule) {
             return false;
         }
     }
-    // Split no further than the longest layout.
     std::string_view sub[kMostLoadSubFields];
-    const std::size_t count = SplitAtMost(fields[4], '/', sub, kMostLoadSubFields);
-    if (count != 4 && count != 9 && count != 15) {
+    const std::size_t count = SplitLoadField(fields[4], sub);
+    if (count == 0) {
         return false;
     }
     std::string path(sub[0]);
@@ -73,7 +77,7 @@ bool LogAnalyzer::ParseLoadLine(const std::string_view* fields, bool isModule) {
     if (isModule) {
         std::string_view signer;
         char name[kSignerNameSize] = {};
-        if (count == 15) {
+        if (LoadLineNamesSigner(count)) {
             // The line names the signer itself; no file is opened.
             signer = sub[6];
         } else {

@@ -164,6 +164,10 @@ class LogAnalyzer {
     // their own, up to kSupplyDepth of them ahead.
     static constexpr uint64_t kSupplyFrom = uint64_t{8} << 20;
     static constexpr std::size_t kSupplyDepth = 4;
+    // How far ahead of the parser a long pass's module lookups go (ModuleLookAhead): far enough to
+    // stay ahead while the parser runs, near enough that the signer cache (16,384 missing files)
+    // still holds the answers when the parser comes to them, even in a log of module lines only.
+    static constexpr uint64_t kLookAhead = uint64_t{2} << 20;
 
     bool ParseProcessCreate(std::string_view line);
     bool ParseLoadLine(const std::string_view* fields, bool isModule);
@@ -221,8 +225,9 @@ class LogAnalyzer {
     void FollowLoop();
     void RunPass();
     void FailPass(const char* what);
-    void ReadPass(LogFileReader& file, uint64_t start, uint64_t size, uint64_t generation,
-                  std::string pending, std::optional<uint64_t> provisionalLength);
+    void ReadPass(LogFileReader& file, const std::string& path, uint64_t start, uint64_t size,
+                  uint64_t generation, std::string pending,
+                  std::optional<uint64_t> provisionalLength);
     void ParseHeldLine(LogFileReader& file, uint64_t start, uint64_t size, uint64_t generation,
                        std::string text, bool provisional);
     bool StorePosition(uint64_t generation, uint64_t offset);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/log_analyzer.h"
+#include "engine/module_look_ahead.h"
 #include "engine/parse_scratch.h"
 #include "engine/platform.h"
 #include "engine/text.h"
@@ -215,7 +216,7 @@ void LogAnalyzer::RunPass() {
             ParseHeldLine(*file, start, size, generation, takeHeldText(), !complete);
         }
     } else {
-        ReadPass(*file, start, size, generation, takeHeldText(), provisionalLength);
+        ReadPass(*file, path, start, size, generation, takeHeldText(), provisionalLength);
     }
     passGeneration_ = 0;
 }
@@ -267,8 +268,9 @@ void LogAnalyzer::ParseHeldLine(LogFileReader& file, uint64_t start, uint64_t si
     doneEvent_.Set();
 }
 
-void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, uint64_t generation,
-                           std::string pending, std::optional<uint64_t> provisionalLength) {
+void LogAnalyzer::ReadPass(LogFileReader& file, const std::string& path, uint64_t start,
+                           uint64_t size, uint64_t generation, std::string pending,
+                           std::optional<uint64_t> provisionalLength) {
     const uint64_t limit = std::min(size, seams_.readCap);
     // Data read but not yet parsed, which may begin with the held line's bytes. Lines are cut by
     // moving `consumed` and the parsed front is dropped once per chunk, so a pass stays linear in
@@ -290,6 +292,13 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, u
     } supplyForPass{*scratch_};
     if (limit - offset >= kSupplyFrom) {
         scratch_->supply = std::make_unique<ChunkSupply>(kSupplyDepth, TextArena::kChunk);
+    }
+    // And its module files are looked at ahead, on a third thread. It reads the file itself, from
+    // the system: reads through the seams are the parser's alone.
+    std::unique_ptr<ModuleLookAhead> lookAhead;
+    if (limit - offset >= kSupplyFrom && seams_.signer) {
+        lookAhead = std::make_unique<ModuleLookAhead>(MakePlatformLogFileSource(), path, start,
+                                                      limit, kLookAhead, *seams_.signer, drives_);
     }
     std::vector<char> buffer(kChunkSize);
     bool reachedLimit = offset >= limit;
@@ -352,6 +361,9 @@ void LogAnalyzer::ReadPass(LogFileReader& file, uint64_t start, uint64_t size, u
             WriteDebugTrace(trace);
         }
         offset += got;
+        if (lookAhead) {
+            lookAhead->ParserAt(offset - pending.size());
+        }
         // The position stored is where the unparsed rest begins, so an interrupted pass or a held
         // line is read again, whole, by the next pass.
         if (!StorePosition(generation, offset - pending.size())) {

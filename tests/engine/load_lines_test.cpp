@@ -2,14 +2,20 @@
 // signed by "Microsoft Windows".
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/log_analyzer.h"
+#include "engine/module_look_ahead.h"
 #include "tools/signer.h"
 
 namespace {
@@ -210,4 +216,175 @@ TEST(LoadLinesSignedFilesTest, ReadsTheSignerOfRealFiles) {
                          "加载模块 路径：no-such-file.dll  大小：1   MD5：3",
                          "加载驱动 路径：ms.exe  大小：1   MD5：3",
                      }));
+}
+
+// --- The module files of a long pass, asked about ahead of the parser on a thread of its own.
+
+TEST(ModuleLookAheadTest, TakesThePathOfModuleLinesThatAskTheSigner) {
+    const struct {
+        const char* line;
+        const char* path;
+    } cases[] = {
+        {"[MOD]|t|x|7|C:\\a.dll/1/2/3|h", "C:\\a.dll"},
+        {"[mod]|t|x|7|C:\\a.dll/1/2/3/4/5/6/7/8|h", "C:\\a.dll"},
+        {"[MOD]|t|x|7|C:\\a.dll/1/2/3/4/5/6/7/8/9/10/11/12/13/14|h", ""},  // names its signer
+        {"[SYS]|t|x|7|C:\\a.sys/1/2/3|h", ""},
+        {"[MOD]|t|x|7|C:\\a.dll/1/2/3/4|h", ""},  // no layout
+        {"[MOD]|t|x|7|C:\\a.dll/1/2/3", ""},      // five fields
+        {"[FILE_READ]|t|x|7|C:\\a.dll/1/2/3|h", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ModuleFileToLookUp(c.line), c.path) << c.line;
+    }
+}
+
+namespace {
+
+// Notes which thread asked about which path. A path given to HoldFirstAsk makes its first asker
+// wait (up to a bound) until another thread asks about it too.
+class RecordingSigner final : public SignerLookup {
+  public:
+    int GetSystemPathSignerName(std::string_view path, char*) override {
+        std::unique_lock guard(mutex);
+        asked.emplace_back(std::string(path), std::this_thread::get_id());
+        asks.notify_all();
+        if (path == heldPath && !heldOnce) {
+            heldOnce = true;
+            const auto by = std::this_thread::get_id();
+            asks.wait_for(guard, std::chrono::seconds(10), [&] {
+                for (const auto& [p, id] : asked) {
+                    if (p == heldPath && id != by) {
+                        return true;
+                    }
+                }
+                return false;
+            });
+        }
+        return -1;
+    }
+    std::vector<std::string> PathsAsked() {
+        std::lock_guard guard(mutex);
+        std::vector<std::string> paths;
+        for (const auto& entry : asked) {
+            paths.push_back(entry.first);
+        }
+        return paths;
+    }
+
+    std::mutex mutex;
+    std::condition_variable asks;
+    std::vector<std::pair<std::string, std::thread::id>> asked;
+    std::string heldPath;
+    bool heldOnce = false;
+};
+
+class LookAheadLog {
+  public:
+    LookAheadLog()
+        : path_((std::filesystem::temp_directory_path() /
+                 ("vantrel_" + std::to_string(std::random_device{}()) + "_lookahead.log"))
+                    .string()) {}
+    ~LookAheadLog() { std::remove(path_.c_str()); }
+    const std::string& path() const { return path_; }
+    void Write(const std::string& bytes) {
+        std::ofstream(path_, std::ios::binary).write(bytes.data(), bytes.size());
+    }
+
+  private:
+    std::string path_;
+};
+
+// Filler that is no module line, `size` bytes of it.
+std::string OtherLines(std::size_t size) {
+    const std::string line = "[FILE_READ]|t|x|7|C:\\filler.txt|h\r\n";
+    std::string text;
+    while (text.size() + line.size() <= size) {
+        text += line;
+    }
+    return text;
+}
+
+template <typename Done>
+bool WaitFor(Done done) {
+    for (int i = 0; i < 1000 && !done(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
+}
+
+}  // namespace
+
+TEST(ModuleLookAheadTest, AsksOnItsOwnThreadAboutEachModuleFileOnceWithItsDriveConverted) {
+    LookAheadLog log;
+    std::string text = "[MOD]|t|x|7|\\Device\\HarddiskVolume2\\one.dll/1/2/3|h\r\n" +
+                       OtherLines(300000) +  // beyond one read
+                       "[MOD]|t|x|7|C:\\two.dll/1/2/3/4/5/6/7/8|h\r\n"
+                       "[SYS]|t|x|7|C:\\driver.sys/1/2/3|h\r\n"
+                       "[MOD]|t|x|7|\\Device\\HarddiskVolume2\\one.dll/1/2/3|h\r\n"  // again
+                       "[MOD]|t|x|7|C:\\signed.dll/1/2/3/4/5/6/7/8/9/10/11/12/13/14|h\r\n"
+                       "[MOD]|t|x|7|C:\\three.dll/1/2/3|h\r\n";
+    log.Write(text);
+    RecordingSigner signer;
+    DriveTableCache drives(
+        std::make_shared<DriveTable>(DriveTable{{"C:", "\\Device\\HarddiskVolume2"}}), nullptr);
+    {
+        ModuleLookAhead ahead(MakePlatformLogFileSource(), log.path(), 0, text.size(),
+                              uint64_t{1} << 30, signer, drives);
+        ASSERT_TRUE(WaitFor([&] { return ahead.ScannedTo() == text.size(); }));
+    }
+    EXPECT_EQ(signer.PathsAsked(),
+              (std::vector<std::string>{"C:\\one.dll", "C:\\two.dll", "C:\\three.dll"}));
+    for (const auto& entry : signer.asked) {
+        EXPECT_NE(entry.second, std::this_thread::get_id());
+    }
+}
+
+TEST(ModuleLookAheadTest, StaysWithinItsDistanceOfTheParserAndStopsWhileWaiting) {
+    LookAheadLog log;
+    const std::string before = OtherLines(900000);
+    const std::string text = before + "[MOD]|t|x|7|C:\\far.dll/1/2/3|h\r\n" + OtherLines(1000);
+    log.Write(text);
+    RecordingSigner signer;
+    DriveTableCache drives(std::make_shared<DriveTable>(), nullptr);
+    {
+        // Ahead by nothing: one read, then it waits for the parser.
+        ModuleLookAhead ahead(MakePlatformLogFileSource(), log.path(), 0, text.size(), 0, signer,
+                              drives);
+        ASSERT_TRUE(WaitFor([&] { return ahead.ScannedTo() > 0; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const uint64_t scanned = ahead.ScannedTo();
+        EXPECT_LT(scanned, text.size() / 2);
+        // Reads go on while they start no further than the parser.
+        ahead.ParserAt(text.size() / 2);
+        ASSERT_TRUE(WaitFor([&] { return ahead.ScannedTo() > scanned; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_LT(ahead.ScannedTo(), before.size());
+    }  // stops while it waits
+    EXPECT_TRUE(signer.PathsAsked().empty());
+}
+
+TEST(ModuleLookAheadTest, ALongPassAsksAheadOfTheParserWithTheSameResult) {
+    LookAheadLog log;
+    std::string text = "[PRO]|t0|x|0|7/700/C:\\p.exe/p.exe/1/2/3|system\r\n";
+    text += OtherLines(std::size_t{9} << 20);  // long enough a pass for the helper threads
+    text += "[MOD]|t|x|7|C:\\last.dll/1/2/3|h\r\n";
+    log.Write(text);
+    const auto signer = std::make_shared<RecordingSigner>();
+    signer->heldPath = "C:\\last.dll";
+    LogAnalyzer analyzer(AnalyzerSeams{std::make_shared<DriveTable>(), signer});
+    analyzer.SetLogPath(log.path());
+    analyzer.SetFileComplete(true);
+    analyzer.WaitForWake(analyzer.Wake());
+    // The parser asked too, whoever came first: the answer is still its own.
+    std::vector<std::thread::id> askers;
+    for (const auto& [path, id] : signer->asked) {
+        if (path == "C:\\last.dll") {
+            askers.push_back(id);
+        }
+    }
+    ASSERT_EQ(askers.size(), 2u);
+    EXPECT_NE(askers[0], askers[1]);
+    const ProcessRecord* process = analyzer.Store().FindProcess(7);
+    ASSERT_NE(process, nullptr);
+    EXPECT_EQ(process->behaviors.back().info(), "路径：C:\\last.dll  大小：1   MD5：3");
 }
