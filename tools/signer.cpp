@@ -34,12 +34,14 @@ class PlatformSignerLookup final : public FileSignerLookup {
 class CachedSignerLookup final : public FileSignerLookup {
   public:
     CachedSignerLookup(std::shared_ptr<FileSignerLookup> inner, std::size_t capacity,
-                       uint32_t missingRecheckMs, SignerClock clock, FileStampReader readStamp)
+                       uint32_t missingRecheckMs, SignerClock clock, FileStampReader readStamp,
+                       FolderReader folderExists)
         : inner_(std::move(inner)),
           capacity_(capacity),
           missingRecheck_(std::chrono::milliseconds(missingRecheckMs)),
           clock_(clock ? std::move(clock) : SignerClock(&Clock::now)),
-          readStamp_(readStamp ? std::move(readStamp) : FileStampReader(&ReadFileStamp)) {}
+          readStamp_(readStamp ? std::move(readStamp) : FileStampReader(&ReadFileStamp)),
+          folderExists_(folderExists ? std::move(folderExists) : FolderReader(&ReadFolderExists)) {}
 
     int GetFileSignerName(const wchar_t* path, char* name) override {
         if (path == nullptr || name == nullptr) {
@@ -50,7 +52,7 @@ class CachedSignerLookup final : public FileSignerLookup {
         const std::string_view key(reinterpret_cast<const char*>(wide.data()),
                                    wide.size() * sizeof(wchar_t));
         return Lookup(
-            wide_, key, [path] { return std::wstring(path); }, name);
+            wide_, key, [path] { return std::wstring(path); }, WideFolderLength, name);
     }
 
     int GetSystemPathSignerName(std::string_view path, char* name) override {
@@ -58,7 +60,7 @@ class CachedSignerLookup final : public FileSignerLookup {
             return -1;
         }
         return Lookup(
-            system_, path, [path] { return WidenSystemPath(path); }, name);
+            system_, path, [path] { return WidenSystemPath(path); }, SystemFolderLength, name);
     }
 
   private:
@@ -78,25 +80,88 @@ class CachedSignerLookup final : public FileSignerLookup {
     };
     template <typename Value>
     using Map = std::unordered_map<std::string, Value, KeyHash, std::equal_to<>>;
+    struct Folder {
+        Clock::time_point since;  // when it was looked at
+        bool exists = false;
+    };
     // What is known of the paths given in one form.
     struct Table {
         Map<Entry> entries;
         Map<Clock::time_point> missing;  // when each was found missing
+        // The folders of missing files, by the key's bytes up to the last separator.
+        Map<Folder> folders;
     };
 
-    template <typename Widen>
-    int Lookup(Table& table, std::string_view key, const Widen& widen, char* name) {
+    // How many bytes of a key name the file's folder: up to its last separator; 0 when it has
+    // none. A path in the system code page is walked by characters, since a trail byte may equal
+    // a separator's.
+    static std::size_t SystemFolderLength(std::string_view key) {
+        std::size_t folder = 0;
+        for (std::size_t i = 0; i < key.size();) {
+            const std::size_t length = GbkCharLength(key, i);
+            if (length == 1 && IsFolderSeparator(static_cast<unsigned char>(key[i]))) {
+                folder = i;
+            }
+            i += length;
+        }
+        return folder;
+    }
+    static std::size_t WideFolderLength(std::string_view key) {
+        std::size_t folder = 0;
+        for (std::size_t i = 0; i + sizeof(wchar_t) <= key.size(); i += sizeof(wchar_t)) {
+            wchar_t c;
+            std::memcpy(&c, key.data() + i, sizeof(c));
+            if (IsFolderSeparator(c)) {
+                folder = i;
+            }
+        }
+        return folder;
+    }
+    // The wide path's folder, which ends at its last separator as the key's does.
+    static std::wstring FolderOf(const std::wstring& path) {
+        for (std::size_t i = path.size(); i-- > 0;) {
+            if (IsFolderSeparator(path[i])) {
+                return path.substr(0, i);
+            }
+        }
+        return {};
+    }
+    template <typename Value>
+    void Remember(Map<Value>& map, std::string_view key, Value value) {
+        if (map.size() >= capacity_) {
+            map.clear();
+        }
+        map.insert_or_assign(std::string(key), std::move(value));
+    }
+
+    template <typename Widen, typename FolderLength>
+    int Lookup(Table& table, std::string_view key, const Widen& widen,
+               const FolderLength& folderLength, char* name) {
         std::shared_ptr<const std::wstring> widePath;
         FileStamp before;
+        const std::string_view folder = key.substr(0, folderLength(key));
+        bool folderKnown = false;
         {
             // Logs are often read far from the machine that wrote them, where their module files
             // do not exist: every module line would cost a failed look at the file system. A file
             // found since keeps its old, expired time here.
             std::lock_guard guard(mutex_);
+            const Clock::time_point now = clock_();
             if (!table.missing.empty()) {
                 const auto it = table.missing.find(key);
-                if (it != table.missing.end() && clock_() - it->second < missingRecheck_) {
+                if (it != table.missing.end() && now - it->second < missingRecheck_) {
                     return -1;
+                }
+            }
+            // Their files are mostly in a few folders, which do not exist either: a file in a
+            // folder found missing is missing too, for as long as that finding holds.
+            if (!folder.empty() && !table.folders.empty()) {
+                const auto it = table.folders.find(folder);
+                if (it != table.folders.end() && now - it->second.since < missingRecheck_) {
+                    if (!it->second.exists) {
+                        return -1;
+                    }
+                    folderKnown = true;
                 }
             }
             if (const auto it = table.entries.find(key); it != table.entries.end()) {
@@ -107,12 +172,16 @@ class CachedSignerLookup final : public FileSignerLookup {
             widePath = std::make_shared<const std::wstring>(widen());
         }
         if (!readStamp_(widePath->c_str(), before)) {
-            // Nothing there to read: the lookup would fail the same way.
+            // Nothing there to read: the lookup would fail the same way. Whether the folder is
+            // there decides the next lookups of its other files.
+            const bool probeFolder = !folder.empty() && !folderKnown;
+            const bool folderExists = probeFolder && folderExists_(FolderOf(*widePath).c_str());
             std::lock_guard guard(mutex_);
-            if (table.missing.size() >= capacity_) {
-                table.missing.clear();
+            const Clock::time_point now = clock_();
+            Remember(table.missing, key, now);
+            if (probeFolder) {
+                Remember(table.folders, folder, Folder{now, folderExists});
             }
-            table.missing.insert_or_assign(std::string(key), clock_());
             return -1;
         }
         {
@@ -132,11 +201,8 @@ class CachedSignerLookup final : public FileSignerLookup {
         FileStamp after;
         if (readStamp_(widePath->c_str(), after) && after == before) {
             std::lock_guard guard(mutex_);
-            if (table.entries.size() >= capacity_) {
-                table.entries.clear();
-            }
-            table.entries.insert_or_assign(
-                std::string(key),
+            Remember(
+                table.entries, key,
                 Entry{before, result, result == 0 ? std::string(fresh) : "", std::move(widePath)});
         }
         if (result == 0) {
@@ -150,6 +216,7 @@ class CachedSignerLookup final : public FileSignerLookup {
     const Clock::duration missingRecheck_;
     SignerClock clock_;
     FileStampReader readStamp_;
+    FolderReader folderExists_;
     std::mutex mutex_;
     Table wide_;
     Table system_;
@@ -163,10 +230,10 @@ std::shared_ptr<FileSignerLookup> MakePlatformSignerLookup() {
 
 std::shared_ptr<FileSignerLookup> MakeCachedSignerLookupWith(
     std::shared_ptr<FileSignerLookup> inner, std::size_t capacity, uint32_t missingRecheckMs,
-    SignerClock clock, FileStampReader readStamp) {
+    SignerClock clock, FileStampReader readStamp, FolderReader folderExists) {
     return std::make_shared<CachedSignerLookup>(std::move(inner), capacity == 0 ? 1 : capacity,
                                                 missingRecheckMs, std::move(clock),
-                                                std::move(readStamp));
+                                                std::move(readStamp), std::move(folderExists));
 }
 
 std::shared_ptr<FileSignerLookup> MakeCachedSignerLookup(std::shared_ptr<FileSignerLookup> inner,

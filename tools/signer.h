@@ -47,10 +47,11 @@ std::shared_ptr<FileSignerLookup> MakePlatformSignerLookup();
 // file rewritten in place with the same size within the same timestamp. A file whose size and
 // time cannot be read fails at once (-1), without asking `inner`, and is not looked at again for
 // `missingRecheckMs`: a module file that appears within that time after a failed lookup is still
-// taken as missing. At most `capacity` paths of each kind are kept; when that is reached the cache
-// starts afresh. Paths given in the system code page are remembered as they are, and converted
-// only when the file system must be asked. `clock` (null: the steady clock) times the recheck.
-// Safe to call from several threads.
+// taken as missing. So is every file of a folder found missing, for that time after the folder was
+// looked at (once, at the first missing file of it). At most `capacity` paths of each kind are
+// kept; when that is reached the cache starts afresh. Paths given in the system code page are
+// remembered as they are, and converted only when the file system must be asked. `clock` (null: the
+// steady clock) times the recheck. Safe to call from several threads.
 using SignerClock = std::function<std::chrono::steady_clock::time_point()>;
 std::shared_ptr<FileSignerLookup> MakeCachedSignerLookup(std::shared_ptr<FileSignerLookup> inner,
                                                          std::size_t capacity = 16384,

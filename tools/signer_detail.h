@@ -22,13 +22,21 @@ struct FileStamp {
 // False when the file cannot be examined or is not a regular file.
 bool ReadFileStamp(const wchar_t* path, FileStamp& stamp);
 
+// Whether `c` separates a path's folders, on this platform.
+bool IsFolderSeparator(wchar_t c);
+// True when `path` names a folder that exists.
+bool ReadFolderExists(const wchar_t* path);
+
 // MakeCachedSignerLookup with the file system's stamps read through `readStamp` (null:
-// ReadFileStamp), so that tests can count how often the file system is asked.
+// ReadFileStamp) and folders looked at through `folderExists` (null: ReadFolderExists), so that
+// tests can count how often the file system is asked.
 using FileStampReader = std::function<bool(const wchar_t*, FileStamp&)>;
+using FolderReader = std::function<bool(const wchar_t*)>;
 class FileSignerLookup;
 std::shared_ptr<FileSignerLookup> MakeCachedSignerLookupWith(
     std::shared_ptr<FileSignerLookup> inner, std::size_t capacity, std::uint32_t missingRecheckMs,
-    std::function<std::chrono::steady_clock::time_point()> clock, FileStampReader readStamp);
+    std::function<std::chrono::steady_clock::time_point()> clock, FileStampReader readStamp,
+    FolderReader folderExists = nullptr);
 
 #ifndef _WIN32
 // A wide path as the bytes the file system takes (UTF-8).

@@ -73,3 +73,12 @@ bool ReadFileStamp(const wchar_t* path, FileStamp& stamp) {
         static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
     return true;
 }
+
+bool IsFolderSeparator(wchar_t c) {
+    return c == L'/';
+}
+
+bool ReadFolderExists(const wchar_t* path) {
+    struct stat status {};
+    return stat(NativePath(path).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}

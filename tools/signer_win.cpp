@@ -135,3 +135,12 @@ bool ReadFileStamp(const wchar_t* path, FileStamp& stamp) {
                                   data.ftLastWriteTime.dwLowDateTime);
     return true;
 }
+
+bool IsFolderSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+bool ReadFolderExists(const wchar_t* path) {
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}

@@ -355,6 +355,21 @@ struct FakeFileSystem {
             return true;
         };
     }
+    // A folder is there when one of the files is in it.
+    FolderReader Folders() {
+        return [this](const wchar_t* path) {
+            ++folderLooks[path];
+            const std::wstring folder = path;
+            for (const auto& [file, stamp] : files) {
+                if (file.size() > folder.size() && file.compare(0, folder.size(), folder) == 0 &&
+                    IsFolderSeparator(file[folder.size()])) {
+                    return true;
+                }
+            }
+            return false;
+        };
+    }
+    std::map<std::wstring, int> folderLooks;
 };
 
 }  // namespace
@@ -363,7 +378,7 @@ TEST(SignerCacheSystemPathTest, AsksTheFileSystemOncePerPathAndRecheckTime) {
     FakeFileSystem disk;
     auto inner = std::make_shared<CountingLookup>();
     auto cache = MakeCachedSignerLookupWith(
-        inner, 16384, 1000, [&disk] { return disk.now; }, disk.Reader());
+        inner, 16384, 1000, [&disk] { return disk.now; }, disk.Reader(), disk.Folders());
     // "C:\系统\present.dll" and a missing one, in code page 936 as the log has them.
     const std::string present = "C:\\\xCF\xB5\xCD\xB3\\present.dll";
     const std::string missing = "C:\\\xCF\xB5\xCD\xB3\\missing.dll";
@@ -405,7 +420,7 @@ TEST(SignerCacheSystemPathTest, KeepsSystemAndWidePathsApart) {
     FakeFileSystem disk;
     auto inner = std::make_shared<CountingLookup>();
     auto cache = MakeCachedSignerLookupWith(
-        inner, 16384, 1000, [&disk] { return disk.now; }, disk.Reader());
+        inner, 16384, 1000, [&disk] { return disk.now; }, disk.Reader(), disk.Folders());
     disk.files[L"C:\\a.dll"] = FileStamp{1, 1};
     NameBuffer name;
     EXPECT_EQ(cache->GetSystemPathSignerName("C:\\a.dll", name.bytes), 0);
@@ -418,4 +433,50 @@ TEST(SignerCacheSystemPathTest, KeepsSystemAndWidePathsApart) {
     disk.files[L"C:\\a.dll"] = FileStamp{1, 1};
     EXPECT_EQ(cache->GetFileSignerName(L"C:\\a.dll", name.bytes), 0);
     EXPECT_EQ(cache->GetSystemPathSignerName("C:\\a.dll", name.bytes), -1);
+}
+
+TEST(SignerCacheSystemPathTest, AFileInAFolderFoundMissingIsMissingWithoutALook) {
+    FakeFileSystem disk;
+    auto inner = std::make_shared<CountingLookup>();
+    auto cache = MakeCachedSignerLookupWith(
+        inner, 16384, 1000, [&disk] { return disk.now; }, disk.Reader(), disk.Folders());
+    // "/" separates folders everywhere; "\x95\x5C" is one character whose trail byte is a
+    // backslash, which must not end a folder's name where a backslash separates folders (Windows).
+    disk.files[L"C:/there/present.dll"] = FileStamp{1, 1};
+    const struct {
+        int advanceMs;
+        const char* path;
+        int result;
+        int fileLooks;    // looks at files so far
+        int folderLooks;  // looks at folders so far
+    } steps[] = {
+        {0, "C:/gone/a.dll", -1, 1, 1},
+        {0, "C:/gone/b.dll", -1, 1, 1},  // its folder is known missing
+        {0, "C:/gone/sub/c.dll", -1, 2, 2},
+        {0, "C:/there/x.dll", -1, 3, 3},
+        {0, "C:/there/y.dll", -1, 4, 3},       // its folder is known to be there
+        {0, "C:/there/present.dll", 0, 6, 3},  // looked at before and after it is read
+        {0, "C:/g/a\x95\x5C.dll", -1, 7, 4},
+        {0, "C:/g/b\x95\x5C.dll", -1, 7, 4},  // the same folder
+        {999, "C:/gone/d.dll", -1, 7, 4},
+        {1, "C:/gone/e.dll", -1, 8, 5},  // the finding has expired: looked at again
+    };
+    int i = 0;
+    for (const auto& step : steps) {
+        disk.now += std::chrono::milliseconds(step.advanceMs);
+        NameBuffer name;
+        EXPECT_EQ(cache->GetSystemPathSignerName(step.path, name.bytes), step.result) << i;
+        int fileLooks = 0;
+        for (const auto& [path, looks] : disk.looks) {
+            fileLooks += looks;
+        }
+        int folderLooks = 0;
+        for (const auto& [path, looks] : disk.folderLooks) {
+            folderLooks += looks;
+        }
+        EXPECT_EQ(fileLooks, step.fileLooks) << i;
+        EXPECT_EQ(folderLooks, step.folderLooks) << i;
+        ++i;
+    }
+    EXPECT_EQ(disk.folderLooks[L"C:/gone"], 2);
 }
