@@ -99,8 +99,9 @@ bool LogAnalyzer::ParseLoadLine(const std::string_view* fields, bool isModule) {
         return false;
     }
     UseSpareChunk();
-    process->behaviors.push_back(store_.StoreBehavior(
-        BehaviorText{fields[1], isModule ? "加载模块" : "加载驱动", text, text, fields[5]}));
+    store_.Append(*process,
+                  store_.StoreBehavior(BehaviorText{fields[1], isModule ? "加载模块" : "加载驱动",
+                                                    text, text, fields[5]}));
     NoteAppended(process);
     NoteArenaNext();
     return true;

@@ -204,9 +204,9 @@ void LogAnalyzer::FlushBatch() {
                 ++dropped;
                 continue;
             }
-            process->behaviors.push_back(
-                store_.StoreBehavior(BehaviorText{b.time, b.tag->label, b.info, b.info, b.handling},
-                                     store_.TagLabels(*b.tag, b.handling)));
+            store_.Append(*process, store_.StoreBehavior(BehaviorText{b.time, b.tag->label, b.info,
+                                                                      b.info, b.handling},
+                                                         store_.TagLabels(*b.tag, b.handling)));
             last = process;
         }
         // A provisional line is parsed alone: its batch is that one line.

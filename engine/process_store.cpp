@@ -79,14 +79,14 @@ ProcessRecord* ProcessStore::InsertProcess(std::unique_ptr<ProcessRecord> record
     (creator == nullptr ? roots : creator->children).push_back(inserted);
     byId_.Add(inserted->id, inserted);
     if (creator != nullptr && creation != nullptr) {
-        creator->behaviors.push_back(StoreBehavior(*creation));
+        Append(*creator, StoreBehavior(*creation));
     }
     return inserted;
 }
 
 void ProcessStore::AppendBehavior(ProcessRecord* record, const BehaviorText& behavior) {
     const auto guard = WaitForLock();
-    record->behaviors.push_back(StoreBehavior(behavior));
+    Append(*record, StoreBehavior(behavior));
 }
 
 void ProcessStore::Detach(ProcessRecord* record) {
@@ -107,6 +107,7 @@ void ProcessStore::ClearProcesses() {
     labels_.clear();
     std::fill(std::begin(recentLabels_), std::end(recentLabels_), nullptr);
     tagLabels_.clear();
+    recordBlocks_.Clear();
     texts_.Clear();
 }
 

@@ -148,6 +148,10 @@ class ProcessStore {
     // With the lock: takes `record` out of the tree and the index; it stays owned until the store
     // is cleared, since a reader may still hold its behaviours.
     void Detach(ProcessRecord* record);
+    // With the lock: appends `behavior` to `record`'s behaviours, their blocks from the arena.
+    void Append(ProcessRecord& record, const BehaviorRecord& behavior) {
+        record.behaviors.push_back(behavior, recordBlocks_);
+    }
     // With the lock: the compact form of a behaviour, its texts copied into the arena.
     BehaviorRecord StoreBehavior(const BehaviorText& text);
     BehaviorRecord StoreBehavior(const BehaviorText& text, const BehaviorRecord::Labels* labels);
@@ -175,6 +179,50 @@ class ProcessStore {
     IdIndex byId_;
     // The texts of every behaviour, and the shared action-and-handling pairs.
     TextArena texts_;
+    // The blocks of the records' behaviour sequences, from the same arena: its chunks come with
+    // their pages supplied (during a long pass, by a second thread), where blocks from the heap
+    // cost the parser a page fault for every 4 KiB it fills. A sequence's first block grows
+    // through a few sizes; a block outgrown is handed to the next sequence that grows through its
+    // size, so the arena does not keep every size each sequence passed.
+    class RecordBlocks final : public BlockSource {
+      public:
+        explicit RecordBlocks(TextArena& arena) : arena_(arena) {}
+        void* TakeBlock(std::size_t bytes, std::size_t alignment) override {
+            for (FreeBlocks& free : free_) {
+                if (free.bytes == bytes && free.first != nullptr) {
+                    void* block = free.first;
+                    free.first = *static_cast<void**>(block);
+                    return block;
+                }
+            }
+            return arena_.Allocate(bytes, alignment);
+        }
+        void GiveBlock(void* block, std::size_t bytes) override {
+            if (bytes < sizeof(void*)) {
+                return;
+            }
+            for (FreeBlocks& free : free_) {
+                if (free.bytes == bytes) {
+                    *static_cast<void**>(block) = free.first;
+                    free.first = block;
+                    return;
+                }
+            }
+            *static_cast<void**>(block) = nullptr;
+            free_.push_back({bytes, block});
+        }
+        // With the arena's: every block goes.
+        void Clear() { free_.clear(); }
+
+      private:
+        struct FreeBlocks {
+            std::size_t bytes;
+            void* first;  // each free block begins with the next one's address
+        };
+        TextArena& arena_;
+        std::vector<FreeBlocks> free_;
+    };
+    RecordBlocks recordBlocks_{texts_};
     struct LabelsHash {
         std::size_t operator()(const BehaviorRecord::Labels& l) const {
             return std::hash<std::string_view>()(l.action) * 31 +

@@ -8,7 +8,21 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <new>
+#include <type_traits>
 #include <vector>
+
+// Memory for a SegmentedArray's blocks from elsewhere (the store's arena, whose chunks are made
+// ready ahead of use), kept by the source until it is cleared as a whole.
+class BlockSource {
+  public:
+    virtual ~BlockSource() = default;
+    // Room for `bytes`, aligned to `alignment`, valid until the source is cleared.
+    virtual void* TakeBlock(std::size_t bytes, std::size_t alignment) = 0;
+    // A block of `bytes` taken earlier that its array no longer uses: the source may hand it out
+    // again.
+    virtual void GiveBlock(void* block, std::size_t bytes) = 0;
+};
 
 template <typename T, std::size_t BlockShift = 10>
 class SegmentedArray {
@@ -83,9 +97,19 @@ class SegmentedArray {
 
     void push_back(const T& value) {
         if (next_ == limit_) {
-            Grow();
+            Grow(nullptr);
         }
         *next_++ = value;
+        ++size_;
+    }
+    // The same, with the blocks that growing needs taken from `blocks` (see BlockSource), which
+    // keeps them: the array never frees them.
+    void push_back(const T& value, BlockSource& blocks) {
+        static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+        if (next_ == limit_) {
+            Grow(&blocks);
+        }
+        ::new (static_cast<void*>(next_++)) T(value);
         ++size_;
     }
     // Removes the element at `i`, moving those after it one place down.
@@ -123,14 +147,37 @@ class SegmentedArray {
     const_iterator end() const { return const_iterator(this, size_); }
 
   private:
+    // A block, and whether the array owns it (else a BlockSource does).
+    struct BlockFree {
+        bool owned = true;
+        void operator()(T* block) const {
+            if (owned) {
+                delete[] block;
+            }
+        }
+    };
+    using Block = std::unique_ptr<T[], BlockFree>;
+
+    static Block NewBlock(std::size_t capacity, BlockSource* source) {
+        if (source == nullptr) {
+            return Block(new T[capacity], BlockFree{true});
+        }
+        return Block(static_cast<T*>(source->TakeBlock(capacity * sizeof(T), alignof(T))),
+                     BlockFree{false});
+    }
+
     // Makes room for one more element. The first block grows like a vector (the many short
     // sequences stay small); every later block is whole at once and never moves.
-    void Grow() {
+    void Grow(BlockSource* source) {
         if (blocks_.size() == 1 && firstCapacity_ < kBlock) {
             const std::size_t capacity =
                 std::min(kBlock, std::max<std::size_t>(4, firstCapacity_ + firstCapacity_ / 2));
-            std::unique_ptr<T[]> bigger(new T[capacity]);
+            Block bigger = NewBlock(capacity, source);
             std::copy(blocks_[0].get(), blocks_[0].get() + size_, bigger.get());
+            if (!blocks_[0].get_deleter().owned) {
+                // Another sequence growing through this size takes it next.
+                source->GiveBlock(blocks_[0].release(), firstCapacity_ * sizeof(T));
+            }
             blocks_[0] = std::move(bigger);
             firstCapacity_ = capacity;
             next_ = blocks_[0].get() + size_;
@@ -138,7 +185,7 @@ class SegmentedArray {
             return;
         }
         const std::size_t capacity = blocks_.empty() ? 4 : kBlock;
-        blocks_.emplace_back(new T[capacity]);
+        blocks_.push_back(NewBlock(capacity, source));
         if (blocks_.size() == 1) {
             firstCapacity_ = capacity;
         }
@@ -146,7 +193,7 @@ class SegmentedArray {
         limit_ = next_ + capacity;
     }
 
-    std::vector<std::unique_ptr<T[]>> blocks_;
+    std::vector<Block> blocks_;
     std::size_t size_ = 0;
     std::size_t removals_ = 0;
     std::size_t firstCapacity_ = 0;

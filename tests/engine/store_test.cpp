@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
 #include <thread>
 
 #include "engine/behavior_sort.h"
@@ -325,25 +329,107 @@ TEST_F(StoreTest, SortOffTheLockKeepsAppendsThatComeMeanwhile) {
     }
 }
 
+namespace {
+
+// Blocks from its own storage: notes what was taken and given back, and frees everything itself.
+class CountingBlocks final : public BlockSource {
+  public:
+    void* TakeBlock(std::size_t bytes, std::size_t) override {
+        storage.push_back(std::make_unique<std::byte[]>(bytes));
+        taken.push_back(bytes);
+        return storage.back().get();
+    }
+    void GiveBlock(void* block, std::size_t bytes) override {
+        EXPECT_NE(std::find_if(storage.begin(), storage.end(),
+                               [&](const auto& b) { return b.get() == block; }),
+                  storage.end());
+        given.push_back(bytes);
+    }
+    std::vector<std::unique_ptr<std::byte[]>> storage;
+    std::vector<std::size_t> taken;
+    std::vector<std::size_t> given;
+};
+
+}  // namespace
+
 TEST(SegmentedArrayTest, EraseKeepsTheOrderAcrossBlocks) {
-    // Sizes around the first block's growth and the boundary between whole blocks.
-    for (const std::size_t size : {1u, 4u, 5u, 1024u, 1025u, 2048u, 2049u}) {
-        for (const std::size_t at : {std::size_t{0}, size / 2, size - 1}) {
-            SegmentedArray<int> array;
-            std::vector<int> model;
-            for (std::size_t i = 0; i < size; ++i) {
-                array.push_back(static_cast<int>(i));
-                model.push_back(static_cast<int>(i));
+    // Sizes around the first block's growth and the boundary between whole blocks, with blocks
+    // from the heap and from a source.
+    for (const bool fromSource : {false, true}) {
+        for (const std::size_t size : {1u, 4u, 5u, 1024u, 1025u, 2048u, 2049u}) {
+            for (const std::size_t at : {std::size_t{0}, size / 2, size - 1}) {
+                CountingBlocks blocks;
+                SegmentedArray<int> array;
+                std::vector<int> model;
+                const auto append = [&](int value) {
+                    fromSource ? array.push_back(value, blocks) : array.push_back(value);
+                    model.push_back(value);
+                };
+                for (std::size_t i = 0; i < size; ++i) {
+                    append(static_cast<int>(i));
+                }
+                array.erase(at);
+                model.erase(model.begin() + static_cast<std::ptrdiff_t>(at));
+                // Growing again after the erase reuses the room it left.
+                for (int i = 0; i < 3; ++i) {
+                    append(-i);
+                }
+                ASSERT_EQ(array.size(), model.size()) << size << " " << at;
+                EXPECT_TRUE(std::equal(model.begin(), model.end(), array.begin()))
+                    << size << " " << at;
             }
-            array.erase(at);
-            model.erase(model.begin() + static_cast<std::ptrdiff_t>(at));
-            // Growing again after the erase reuses the room it left.
-            for (int i = 0; i < 3; ++i) {
-                array.push_back(-i);
-                model.push_back(-i);
+        }
+    }
+}
+
+TEST(SegmentedArrayTest, BlocksFromASourceAreGivenBackOnlyWhenOutgrown) {
+    CountingBlocks blocks;
+    std::vector<int> model;
+    {
+        SegmentedArray<int> array;
+        for (int i = 0; i < 3000; ++i) {
+            array.push_back(i, blocks);
+            model.push_back(i);
+        }
+        EXPECT_TRUE(std::equal(model.begin(), model.end(), array.begin()));
+        // The first block grew through its sizes, each outgrown one given back; then whole blocks.
+        std::vector<std::size_t> grown;
+        for (std::size_t capacity = 4; capacity < 1024; capacity += capacity / 2) {
+            grown.push_back(capacity * sizeof(int));
+        }
+        EXPECT_EQ(blocks.given, grown);
+        std::vector<std::size_t> taken(grown.begin() + 1, grown.end());
+        taken.insert(taken.begin(), 4 * sizeof(int));
+        taken.insert(taken.end(), {1024 * sizeof(int), 1024 * sizeof(int), 1024 * sizeof(int)});
+        EXPECT_EQ(blocks.taken, taken);
+    }  // the array frees none of them (the heap checker of the sanitizer builds would say so)
+    EXPECT_EQ(blocks.storage.size(), blocks.taken.size());
+}
+
+TEST_F(StoreTest, SequencesGrowingSideBySideKeepEachTheirOwnBehaviours) {
+    // Blocks outgrown by one sequence are handed to the others that grow through their sizes.
+    constexpr uint32_t kProcesses = 40;
+    std::vector<ProcessRecord*> processes;
+    for (uint32_t id = 1; id <= kProcesses; ++id) {
+        processes.push_back(analyzer.InsertProcess(Record(id), nullptr, nullptr));
+    }
+    // Four groups start a few appends apart: a later group takes the sizes an earlier one gave
+    // back, several of them at once.
+    const auto start = [](uint32_t p) { return static_cast<int>(p % 4) * 3; };
+    for (int n = 0; n < 1100; ++n) {
+        for (uint32_t p = 0; p < kProcesses; ++p) {
+            if (n >= start(p)) {
+                const std::string info = std::to_string(p) + "/" + std::to_string(n);
+                analyzer.AppendBehavior(processes[p], BehaviorText{"t", "a", info, info, "h"});
             }
-            ASSERT_EQ(array.size(), model.size()) << size << " " << at;
-            EXPECT_TRUE(std::equal(model.begin(), model.end(), array.begin())) << size << " " << at;
+        }
+    }
+    for (uint32_t p = 0; p < kProcesses; ++p) {
+        const auto& behaviors = processes[p]->behaviors;
+        ASSERT_EQ(behaviors.size(), static_cast<std::size_t>(1100 - start(p)));
+        for (std::size_t i = 0; i < behaviors.size(); ++i) {
+            ASSERT_EQ(behaviors[i].info(), std::to_string(p) + "/" + std::to_string(start(p) + i))
+                << p << " " << i;
         }
     }
 }
