@@ -1,6 +1,7 @@
 #include "engine/module_look_ahead.h"
 
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,14 @@ void ModuleLookAhead::Run() {
     // Its work pays only where a processor is idle; where none is, the parser must not lose its
     // processor to this thread.
     LowerThreadPriority();
+    try {
+        LookAhead();
+    } catch (const std::exception&) {
+        // Out of memory, most likely: the parser asks for itself what is not asked here.
+    }
+}
+
+void ModuleLookAhead::LookAhead() {
     const std::unique_ptr<LogFileReader> file = files_->Open(path_);
     if (!file || !file->Seek(from_)) {
         return;
@@ -85,11 +94,16 @@ void ModuleLookAhead::Run() {
     std::vector<char> buffer(kReadSize);
     std::size_t kept = 0;     // bytes at the buffer's start not looked at yet: a line's start
     uint64_t offset = from_;  // where the buffer begins in the file
+    // A line longer than the buffer is no module line the parser takes (a module file's path has
+    // at most 259 bytes): its bytes are passed over up to its end, not kept.
+    bool passingOver = false;
     std::string path;
     char name[kSignerNameSize];
     while (offset + kept < limit_ && WaitForParser(offset + kept)) {
         if (kept == buffer.size()) {
-            buffer.resize(buffer.size() * 2);  // a line longer than the buffer
+            offset += kept;
+            kept = 0;
+            passingOver = true;
         }
         const std::size_t got = file->Read(buffer.data() + kept, buffer.size() - kept);
         if (got == 0) {
@@ -98,6 +112,15 @@ void ModuleLookAhead::Run() {
         const char* const begin = buffer.data();
         const char* const end = begin + kept + got;
         const char* line = begin;
+        if (passingOver) {
+            const auto* at = static_cast<const char*>(std::memchr(line, '\n', end - line));
+            if (at == nullptr) {
+                offset += static_cast<uint64_t>(end - begin);
+                continue;
+            }
+            line = at + 1;
+            passingOver = false;
+        }
         // Only the lines that start with the module tag as the log writes it, which spares a
         // look at the tags of every other line; a module line in other letters is left to the
         // parser.
@@ -121,5 +144,7 @@ void ModuleLookAhead::Run() {
         offset += static_cast<uint64_t>(line - begin);
         scannedTo_ = offset;
     }
-    scannedTo_ = limit_;
+    if (offset + kept >= limit_) {
+        scannedTo_ = limit_;
+    }
 }

@@ -45,6 +45,7 @@ class ModuleLookAhead {
 
   private:
     void Run();
+    void LookAhead();
     // Waits until the bytes from `offset` are no more than `ahead_` beyond the parser; false when
     // stopping.
     bool WaitForParser(uint64_t offset);

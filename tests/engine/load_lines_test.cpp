@@ -339,6 +339,25 @@ TEST(ModuleLookAheadTest, AsksOnItsOwnThreadAboutEachModuleFileOnceWithItsDriveC
     }
 }
 
+TEST(ModuleLookAheadTest, PassesOverLinesLongerThanItsBuffer) {
+    LookAheadLog log;
+    const std::string text = "[MOD]|t|x|7|C:\\one.dll/1/2/3|h\r\n[FILE_READ]|t|x|7|" +
+                             std::string(std::size_t{3} << 20, 'x') +  // 3 MiB, no line end
+                             "|h\r\n[MOD]|t|x|7|C:\\two.dll/1/2/3|h\r\n[MOD]|t|x|7|" +
+                             std::string(std::size_t{1} << 20, '/') +  // and a module line
+                             "|h\r\n[MOD]|t|x|7|C:\\three.dll/1/2/3|h\r\n";
+    log.Write(text);
+    RecordingSigner signer;
+    DriveTableCache drives(std::make_shared<DriveTable>(), nullptr);
+    {
+        ModuleLookAhead ahead(MakePlatformLogFileSource(), log.path(), 0, text.size(),
+                              uint64_t{1} << 30, signer, drives);
+        ASSERT_TRUE(WaitFor([&] { return ahead.ScannedTo() == text.size(); }));
+    }
+    EXPECT_EQ(signer.PathsAsked(),
+              (std::vector<std::string>{"C:\\one.dll", "C:\\two.dll", "C:\\three.dll"}));
+}
+
 TEST(ModuleLookAheadTest, StaysWithinItsDistanceOfTheParserAndStopsWhileWaiting) {
     LookAheadLog log;
     const std::string before = OtherLines(900000);
