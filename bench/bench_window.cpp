@@ -7,7 +7,7 @@
 // slows every message down, so counts and times come from separate runs).
 //
 //   vantrel-bench-window [--processes 100000] [--mib 64] [--log LOG] [--count]
-//                        [--only click|keys|fold|F5] [--pause-ms MS]
+//                        [--only click|keys|fold|jump|F5] [--pause-ms MS]
 #include "bench/log_generator.h"
 #include "res/resource.h"
 #include "ui/vantrel_dlg.h"
@@ -34,7 +34,7 @@ struct Options {
     uint64_t mib = 64;
     std::string log;
     bool count = false;
-    // Empty runs every action; otherwise only "click", "keys", "fold" or "F5".
+    // Empty runs every action; otherwise only "click", "keys", "fold", "jump" or "F5".
     std::string only;
     // A pause after loading, to attach a profiler to the window's thread.
     int pauseMs = 0;
@@ -356,6 +356,26 @@ int Driver::Run() {
             Time("unfold", [&] { Press(); });
         }
     }
+    // Find (Ctrl+F's next hit) and the search window's jump, to rows far down the list, with a
+    // row selected before each, as an analyst has.
+    for (int i = 0; i < 3 && options_.Runs("jump"); ++i) {
+        std::string name;
+        BehaviorHit hit;
+        Call([&] {
+            const auto& rows = window_.TreeList().rows;
+            const std::size_t deep = rows.size() - 1 - static_cast<std::size_t>(i) * 7;
+            name = rows[deep].name;
+            const auto store = window_.Analyzer().Store().Read();
+            hit.process = store.FindProcess(static_cast<uint32_t>(rows[deep / 2].id));
+        });
+        PointAt(CellPoint(4 + i, 3));
+        Press();
+        Settle();
+        Time("find", [&] { Call([&] { window_.FindProcessByName(name, 1); }); });
+        if (hit.process != nullptr) {
+            Time("jump", [&] { Call([&] { window_.JumpToHit(hit); }); });
+        }
+    }
     for (int i = 0; i < 2 && options_.Runs("F5"); ++i) {
         const int before = window_.RebuildCount();
         Time("F5", [&] {
@@ -429,7 +449,7 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: vantrel-bench-window [--processes N] [--mib M] [--log LOG] "
-                     "[--count] [--only click|keys|fold|F5] [--pause-ms MS]\n");
+                     "[--count] [--only click|keys|fold|jump|F5] [--pause-ms MS]\n");
         return 2;
     }
     std::string written;

@@ -408,6 +408,19 @@ std::vector<int> CListCtrlEx::DropSelection() {
     return dropped;
 }
 
+void CListCtrlEx::SelectOnly(int row) {
+    const auto selected = static_cast<std::size_t>(Send(LVM_GETSELECTEDCOUNT));
+    if (DropSelection().size() < selected) {
+        LVITEMA none{};
+        none.stateMask = LVIS_SELECTED;
+        Send(LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+    }
+    LVITEMA chosen{};
+    chosen.stateMask = chosen.state = LVIS_SELECTED | LVIS_FOCUSED;
+    Send(LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&chosen));
+    Send(LVM_SETSELECTIONMARK, 0, row);
+}
+
 int CListCtrlEx::RowAt(POINT point) const {
     LVHITTESTINFO hit{};
     hit.pt = point;

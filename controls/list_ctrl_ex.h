@@ -56,6 +56,10 @@ class CListCtrlEx : public win::MessageWindow {
     RECT TextRect(int row, int column) const;
     // True when a cell's text is wider than its place.
     bool CellIsCut(int row, int column) const;
+    // Makes `row` the only selected row, the focus row and the anchor for Shift (find, a search's
+    // jump). The rows selected before are dropped one by one where they are few (see
+    // DropSelection), else all at once.
+    void SelectOnly(int row);
 
     void DrawItem(const DRAWITEMSTRUCT& draw);
     void MeasureItem(MEASUREITEMSTRUCT& measure) const;

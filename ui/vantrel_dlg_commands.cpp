@@ -313,7 +313,7 @@ namespace {
 // per row; scrolling and selecting through the list.
 class ProcessListRows : public ListViewRows {
   public:
-    explicit ProcessListRows(const CListCtrlEx& list) : ListViewRows(list.Handle()), list_(list) {}
+    explicit ProcessListRows(CListCtrlEx& list) : ListViewRows(list.Handle()), list_(list) {}
 
     std::string RowText(int row) const override {
         return row >= 0 && static_cast<std::size_t>(row) < list_.rows.size()
@@ -326,8 +326,10 @@ class ProcessListRows : public ListViewRows {
                    : -1;
     }
 
+    void SelectOnly(int row) override { list_.SelectOnly(row); }
+
   private:
-    const CListCtrlEx& list_;
+    CListCtrlEx& list_;
 };
 
 // How many rows from the top of the process list the find dialog leaves uncovered at least: a hit

@@ -61,9 +61,7 @@ bool CVantrelDlg::JumpToHit(const BehaviorHit& hit) {
         }
     }
     ListView_SetItemCountEx(list, static_cast<int>(treeList.rows.size()), LVSICF_NOSCROLL);
-    ListView_SetItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
-    ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-    ListView_SetSelectionMark(list, row);
+    treeList.SelectOnly(row);
     ListView_EnsureVisible(list, row, FALSE);
     ChooseBehaviors(behaviors);
     if (position >= 0) {

@@ -514,6 +514,26 @@ TEST(ListCtrlEx, ColumnsGiveTheHeaderItsTitlesAndRowsAreInsertedByIndex) {
     EXPECT_EQ(f.list.rows[0].name + f.list.rows[1].name + f.list.rows[2].name, "abc");
 }
 
+TEST(ListCtrlEx, SelectOnlyLeavesTheOneRowSelectedFocusedAndTheAnchor) {
+    // A few rows chosen (dropped one by one) and more than the list control looks for (cleared
+    // all at once).
+    for (const int chosen : {3, 100}) {
+        ListFixture f;
+        f.Show(std::vector<ProcessRow>(300, Row("p")));
+        const HWND list = f.list.Handle();
+        for (int row = 0; row < chosen; ++row) {
+            ListView_SetItemState(list, row * 2, LVIS_SELECTED, LVIS_SELECTED);
+        }
+        ListView_SetItemState(list, 4, LVIS_FOCUSED, LVIS_FOCUSED);
+        ASSERT_EQ(ListView_GetSelectedCount(list), static_cast<UINT>(chosen)) << chosen;
+        f.list.SelectOnly(251);
+        EXPECT_EQ(ListView_GetSelectedCount(list), 1u) << chosen;
+        EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_SELECTED), 251) << chosen;
+        EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_FOCUSED), 251) << chosen;
+        EXPECT_EQ(ListView_GetSelectionMark(list), 251) << chosen;
+    }
+}
+
 TEST(ListCtrlEx, ConstructionTakesTheSystemImageListsAndNewRowsHaveNoBoxOrIcon) {
     CListCtrlEx list;
     ASSERT_NE(list.smallImageList, nullptr);
