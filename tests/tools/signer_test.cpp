@@ -370,6 +370,12 @@ struct FakeFileSystem {
         };
     }
     std::map<std::wstring, int> folderLooks;
+
+    // A cache over `inner` that asks this file system and reads this clock, rechecking after 1 s.
+    std::shared_ptr<FileSignerLookup> Cache(std::shared_ptr<FileSignerLookup> inner) {
+        return MakeCachedSignerLookupWith(
+            std::move(inner), 16384, 1000, [this] { return now; }, Reader(), Folders());
+    }
 };
 
 }  // namespace
@@ -377,8 +383,7 @@ struct FakeFileSystem {
 TEST(SignerCacheSystemPathTest, AsksTheFileSystemOncePerPathAndRecheckTime) {
     FakeFileSystem disk;
     auto inner = std::make_shared<CountingLookup>();
-    auto cache = MakeCachedSignerLookupWith(
-        inner, 16384, 1000, [&disk] { return disk.now; }, disk.Reader(), disk.Folders());
+    auto cache = disk.Cache(inner);
     // "C:\系统\present.dll" and a missing one, in code page 936 as the log has them.
     const std::string present = "C:\\\xCF\xB5\xCD\xB3\\present.dll";
     const std::string missing = "C:\\\xCF\xB5\xCD\xB3\\missing.dll";
@@ -419,8 +424,7 @@ TEST(SignerCacheSystemPathTest, AsksTheFileSystemOncePerPathAndRecheckTime) {
 TEST(SignerCacheSystemPathTest, KeepsSystemAndWidePathsApart) {
     FakeFileSystem disk;
     auto inner = std::make_shared<CountingLookup>();
-    auto cache = MakeCachedSignerLookupWith(
-        inner, 16384, 1000, [&disk] { return disk.now; }, disk.Reader(), disk.Folders());
+    auto cache = disk.Cache(inner);
     disk.files[L"C:\\a.dll"] = FileStamp{1, 1};
     NameBuffer name;
     EXPECT_EQ(cache->GetSystemPathSignerName("C:\\a.dll", name.bytes), 0);
@@ -438,8 +442,7 @@ TEST(SignerCacheSystemPathTest, KeepsSystemAndWidePathsApart) {
 TEST(SignerCacheSystemPathTest, AFileInAFolderFoundMissingIsMissingWithoutALook) {
     FakeFileSystem disk;
     auto inner = std::make_shared<CountingLookup>();
-    auto cache = MakeCachedSignerLookupWith(
-        inner, 16384, 1000, [&disk] { return disk.now; }, disk.Reader(), disk.Folders());
+    auto cache = disk.Cache(inner);
     // "/" separates folders everywhere; "\x95\x5C" is one character whose trail byte is a
     // backslash, which must not end a folder's name where a backslash separates folders (Windows).
     disk.files[L"C:/there/present.dll"] = FileStamp{1, 1};
