@@ -117,7 +117,7 @@ void LogAnalyzer::ClearProcesses() {
 }
 
 std::size_t LogAnalyzer::ScratchBytes() const {
-    return scratch_->batch.capacity() * sizeof(PendingBehavior);
+    return scratch_->batch.capacity() * sizeof(CutLine);
 }
 
 bool LogAnalyzer::StoppedAtReadCap() {

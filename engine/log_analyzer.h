@@ -23,6 +23,7 @@
 #include "engine/text_arena.h"
 
 struct BehaviorTag;
+struct CutLine;
 
 // Every read is one chunk; no pass reads beyond ReadCap (plus the chunk that crosses it).
 inline constexpr std::size_t kChunkSize = 0x10000;
@@ -142,7 +143,6 @@ class LogAnalyzer {
 
   private:
     struct ParseScratch;
-    struct PendingBehavior;
 
     // A line of any tag but the ordinary ones; true when it changed the store.
     bool ApplySpecialLine(const BehaviorTag& tag, std::string_view line);
@@ -152,6 +152,7 @@ class LogAnalyzer {
     // Lines are applied in their order. The batch's views point into the caller's buffer: it must
     // be flushed before the buffer changes.
     void ParseLineBatched(std::string_view line);
+    void ApplyCutLine(const CutLine& cut);
     void FlushBatch();
     // The parser's side of keeping fresh memory out of the lock: without the lock, a chunk is made
     // ready once the arena's current one is half full; with it, the chunk is handed to the arena,
@@ -168,6 +169,10 @@ class LogAnalyzer {
     // stay ahead while the parser runs, near enough that the signer cache (16,384 missing files)
     // still holds the answers when the parser comes to them, even in a log of module lines only.
     static constexpr uint64_t kLookAhead = uint64_t{2} << 20;
+    // Such a pass's lines are read and cut on a thread of their own, in reads of this size (fewer
+    // hand-overs) and up to this many reads ahead of the follower.
+    static constexpr std::size_t kCutAheadRead = 4 * kChunkSize;
+    static constexpr std::size_t kCutAheadDepth = 4;
 
     bool ParseProcessCreate(std::string_view line);
     bool ParseLoadLine(const std::string_view* fields, bool isModule);

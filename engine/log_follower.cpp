@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "engine/line_cutter.h"
 #include "engine/log_analyzer.h"
 #include "engine/module_look_ahead.h"
 #include "engine/parse_scratch.h"
@@ -272,9 +273,7 @@ void LogAnalyzer::ReadPass(LogFileReader& file, const std::string& path, uint64_
                            uint64_t size, uint64_t generation, std::string pending,
                            std::optional<uint64_t> provisionalLength) {
     const uint64_t limit = std::min(size, seams_.readCap);
-    // Data read but not yet parsed, which may begin with the held line's bytes. Lines are cut by
-    // moving `consumed` and the parsed front is dropped once per chunk, so a pass stays linear in
-    // its bytes.
+    // `pending`: data read but not yet parsed, the held line's bytes. The reader goes on from them.
     uint64_t offset = start + pending.size();
     if (!file.Seek(offset)) {
         return;
@@ -300,12 +299,16 @@ void LogAnalyzer::ReadPass(LogFileReader& file, const std::string& path, uint64_
         lookAhead = std::make_unique<ModuleLookAhead>(MakePlatformLogFileSource(), path, start,
                                                       limit, kLookAhead, *seams_.signer, drives_);
     }
-    std::vector<char> buffer(kChunkSize);
-    bool reachedLimit = offset >= limit;
-    // Whether the pass still has to see how the provisional line (its first) went on.
-    bool provisionalOpen = provisionalLength.has_value();
+    // A long pass reads and cuts its lines on a thread of its own, a few chunks ahead, while this
+    // one applies them in order. A short one does both here: following a quiet log costs no thread.
+    const bool cutAhead = limit - offset >= kSupplyFrom;
+    PassReader reader(file, offset, limit, std::move(pending), provisionalLength,
+                      cutAhead ? kCutAheadRead : kChunkSize);
+    std::optional<CutAhead> ahead;
+    if (cutAhead) {
+        ahead.emplace(reader, kCutAheadDepth);
+    }
     const auto settleProvisional = [&](bool asParsed) {
-        provisionalOpen = false;
         const auto hold = store_.Hold();
         if (generation != generation_) {
             return;
@@ -316,66 +319,50 @@ void LogAnalyzer::ReadPass(LogFileReader& file, const std::string& path, uint64_
             WithdrawProvisional();
         }
     };
-    while (!reachedLimit && !stopRequested_) {
+    CutChunk chunk;
+    bool ended = false;  // every chunk the reader made is applied
+    while (!stopRequested_) {
         {
             const auto hold = store_.Hold();
             if (generation != generation_) {
                 return;  // another file is followed now: this one's lines must not reach it
             }
         }
-        const std::size_t got = file.Read(buffer.data(), buffer.size());
-        if (got == 0) {
-            break;  // the file shrank after its size was taken
+        if (!(ahead ? ahead->Next(chunk) : reader.Next(chunk))) {
+            ended = true;
+            break;
         }
-        // Only the new bytes (and the CR before them) can hold a CR LF not yet seen: a line with no
-        // end in sight must not be searched again for every chunk.
-        const std::size_t searchFrom = pending.empty() ? 0 : pending.size() - 1;
-        pending.append(buffer.data(), got);
         const uint64_t ticks = NowMilliseconds();
-        std::size_t consumed = 0;
-        if (provisionalOpen) {
-            const std::size_t end = pending.find("\r\n", searchFrom);
-            if (end != std::string::npos) {
-                // Ended where it was parsed: nothing to do again. Else the whole line replaces it.
-                const bool asParsed = end == *provisionalLength;
-                settleProvisional(asParsed);
-                if (asParsed) {
-                    consumed = end + 2;
-                }
-            }
+        if (chunk.provisionalEnded) {
+            settleProvisional(*chunk.provisionalEnded);
         }
-        for (std::size_t end = pending.find("\r\n", std::max(searchFrom, consumed));
-             end != std::string::npos; end = pending.find("\r\n", consumed)) {
-            ParseLineBatched(std::string_view(pending).substr(consumed, end - consumed));
-            consumed = end + 2;
+        for (const CutLine& line : chunk.lines) {
+            ApplyCutLine(line);
         }
-        FlushBatch();  // its lines point into `pending`
-        pending.erase(0, consumed);
-        if (pending.capacity() > 4 * kChunkSize && pending.size() < kChunkSize) {
-            pending.shrink_to_fit();  // a huge line is behind: its memory goes with it
-        }
+        FlushBatch();  // its lines point into the chunk
         const uint64_t elapsed = NowMilliseconds() - ticks;
         if (elapsed != 0) {
             char trace[4096];
             std::snprintf(trace, sizeof(trace), "useTime:%d", static_cast<int>(elapsed));
             WriteDebugTrace(trace);
         }
-        offset += got;
         if (lookAhead) {
-            lookAhead->ParserAt(offset - pending.size());
+            lookAhead->ParserAt(chunk.parsedTo);
         }
         // The position stored is where the unparsed rest begins, so an interrupted pass or a held
         // line is read again, whole, by the next pass.
-        if (!StorePosition(generation, offset - pending.size())) {
+        if (!StorePosition(generation, chunk.parsedTo)) {
             return;
         }
-        progress = static_cast<double>(offset) / static_cast<double>(limit) * 100.0;
-        reachedLimit = offset >= limit;
+        progress = static_cast<double>(chunk.readTo) / static_cast<double>(limit) * 100.0;
     }
-    if (!reachedLimit) {
+    ahead.reset();
+    offset = reader.Offset();
+    std::string& rest = reader.Pending();
+    if (!ended || !reader.ReachedLimit()) {
         return;
     }
-    if (provisionalOpen) {
+    if (reader.ProvisionalOpen()) {
         // The line goes on, with no end yet, or past the cap: it is no longer the line parsed.
         settleProvisional(false);
     }
@@ -395,11 +382,11 @@ void LogAnalyzer::ReadPass(LogFileReader& file, const std::string& path, uint64_
         heldLine_ = {};
         if (!endOfFile) {
             readOffset_ = offset;
-        } else if (!pending.empty()) {
+        } else if (!rest.empty()) {
             parseRest = fileComplete_;
             if (!parseRest) {
                 heldLine_.held = true;
-                heldLine_.offset = offset - pending.size();
+                heldLine_.offset = offset - rest.size();
                 heldLine_.fileSize = std::max(size, offset);
                 heldLine_.since = SeamNow(seams_);
                 if (before.held && before.offset == heldLine_.offset &&
@@ -407,13 +394,13 @@ void LogAnalyzer::ReadPass(LogFileReader& file, const std::string& path, uint64_
                     heldLine_.since = before.since;
                 }
                 if (heldLine_.fileSize == offset) {
-                    heldLine_.text = std::move(pending);
+                    heldLine_.text = std::move(rest);
                 }
             }
         }
     }
     if (parseRest) {
-        ParseLine(pending);
+        ParseLine(rest);
         StorePosition(generation, offset);
     }
     doneEvent_.Set();

@@ -7,22 +7,15 @@
 
 #include "engine/behavior_tag.h"
 #include "engine/chunk_supply.h"
+#include "engine/line_cutter.h"
 #include "engine/log_analyzer.h"
-
-// An ordinary line cut into what its behaviour needs, waiting to be applied with others under one
-// hold of the lock. The views point into the follower's read buffer.
-struct LogAnalyzer::PendingBehavior {
-    uint32_t actor;
-    const BehaviorTag* tag;
-    std::string_view time;
-    std::string_view info;
-    std::string_view handling;
-};
 
 // Nothing here grows with a line's length: a line is split into at most the fields its layout
 // uses, in place.
 struct LogAnalyzer::ParseScratch {
-    std::vector<PendingBehavior> batch;
+    // Ordinary lines waiting to be applied with others under one hold of the lock. Their views
+    // point into the follower's read buffer.
+    std::vector<CutLine> batch;
     // The arena's next chunk, made ready outside the lock: getting fresh memory from the system
     // can take milliseconds, which the window must not wait for.
     TextArena::Chunk spare = TextArena::Chunk::None();

@@ -164,31 +164,29 @@ bool LogAnalyzer::ApplySpecialLine(const BehaviorTag& tag, std::string_view line
 }
 
 void LogAnalyzer::ParseLineBatched(std::string_view line) {
-    const BehaviorTag* tag = MatchBehaviorTag(line);
-    if (tag == nullptr) {
+    ApplyCutLine(CutLogLine(line));
+}
+
+void LogAnalyzer::ApplyCutLine(const CutLine& cut) {
+    if (cut.tag == nullptr) {
         CountLines(1, 1);
         return;
     }
-    if (tag->handling != TagHandling::Ordinary) {
+    if (cut.tag->handling != TagHandling::Ordinary) {
         // A line that creates or ends a process must see every line before it applied.
         FlushBatch();
-        CountLines(1, ApplySpecialLine(*tag, line) ? 0 : 1);
+        CountLines(1, ApplySpecialLine(*cut.tag, cut.line) ? 0 : 1);
         return;
     }
-    std::string_view fields[kLineFields];
-    if (SplitAtMost(line, '|', fields, kLineFields) != kLineFields) {
-        CountLines(1, 1);
-        return;
-    }
-    std::vector<PendingBehavior>& batch = scratch_->batch;
-    batch.push_back({ParseNumber(fields[3]), tag, fields[1], fields[4], fields[5]});
+    std::vector<CutLine>& batch = scratch_->batch;
+    batch.push_back(cut);
     if (batch.size() >= kBatchLines) {
         FlushBatch();
     }
 }
 
 void LogAnalyzer::FlushBatch() {
-    std::vector<PendingBehavior>& batch = scratch_->batch;
+    std::vector<CutLine>& batch = scratch_->batch;
     if (batch.empty()) {
         return;
     }
@@ -198,7 +196,7 @@ void LogAnalyzer::FlushBatch() {
         const auto hold = store_.Hold();
         UseSpareChunk();
         ProcessRecord* last = nullptr;
-        for (const PendingBehavior& b : batch) {
+        for (const CutLine& b : batch) {
             ProcessRecord* process = FindActor(b.actor);
             if (process == nullptr) {
                 ++dropped;

@@ -573,25 +573,53 @@ class ThrowingSigner final : public SignerLookup {
     int GetSystemPathSignerName(std::string_view, char*) override { throw std::bad_alloc(); }
 };
 
+// The whole lines in the first `bytes` bytes of `pattern` repeated, and the bytes they take.
+struct WholeLines {
+    uint64_t lines = 0;
+    uint64_t bytes = 0;
+};
+
+WholeLines WholeLinesIn(std::string_view pattern, uint64_t bytes) {
+    const uint64_t repeats = bytes / pattern.size();
+    const auto linesOf = [](std::string_view text) {
+        WholeLines whole;
+        for (std::size_t at = text.find("\r\n"); at != std::string_view::npos;
+             at = text.find("\r\n", at + 2)) {
+            ++whole.lines;
+            whole.bytes = at + 2;
+        }
+        return whole;
+    };
+    const WholeLines part =
+        linesOf(pattern.substr(0, static_cast<std::size_t>(bytes % pattern.size())));
+    return {repeats * linesOf(pattern).lines + part.lines, repeats * pattern.size() + part.bytes};
+}
+
 }  // namespace
 
 TEST(Follower, AFailedPassKeepsTheStoreAndEndsReadingThatFile) {
-    // Out of memory while reading, and while parsing (asking for a module's signer).
+    // Out of memory while reading, and while parsing (asking for a module's signer); and while
+    // reading a pass long enough to be read on a thread of its own, ahead of the parser.
     const struct {
         const char* what;
         bool inRead;
-    } cases[] = {{"read", true}, {"parse", false}};
+        uint64_t size;
+    } cases[] = {{"read", true, 8 * kChunkSize},
+                 {"parse", false, 8 * kChunkSize},
+                 {"read ahead", true, 16u << 20}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         auto files = std::make_shared<FakeFiles>();
         auto file = std::make_shared<FakeFile>();
         const std::string lines = ProLine(1, 0) + "[FILE_READ]|t|x|1|" + std::string(3000, 'f') +
                                   "|h\r\n[MOD]|t|x|1|C:\\m.dll/1/2/md5|h\r\n";
-        file->size = 8 * kChunkSize;
+        file->size = c.size;
         file->pattern = lines;
+        uint64_t readBeforeFailure = 0;
         if (c.inRead) {
-            file->onRead = [&file] {
+            file->onRead = [&file, &readBeforeFailure] {
                 if (file->reads == 2) {
+                    readBeforeFailure = file->bytesRead;
                     throw std::bad_alloc();
                 }
             };
@@ -608,6 +636,13 @@ TEST(Follower, AFailedPassKeepsTheStoreAndEndsReadingThatFile) {
         EXPECT_EQ(analyzer.Problem(&detail), LogAnalyzer::LogProblem::ReadFailed);
         EXPECT_NE(detail.find("alloc"), std::string::npos) << detail;
         EXPECT_GE(BehaviorsOf(analyzer, 1), c.inRead ? 2u : 1u);
+        if (c.inRead) {
+            // Every line read before the failure is applied, and no other.
+            const WholeLines expected = WholeLinesIn(lines, readBeforeFailure);
+            EXPECT_EQ(analyzer.Counts().lines, expected.lines);
+            const auto guard = analyzer.Store().Read();
+            EXPECT_EQ(analyzer.ReadOffset(), expected.bytes);
+        }
         EXPECT_TRUE(analyzer.PassEnded());
         const int reads = file->reads;
         Pass(analyzer);
@@ -618,6 +653,56 @@ TEST(Follower, AFailedPassKeepsTheStoreAndEndsReadingThatFile) {
         analyzer.SetLogPath("b.log");
         EXPECT_EQ(analyzer.Problem(), LogAnalyzer::LogProblem::None);
     }
+}
+
+TEST(Follower, AFailureReadingAheadComesAfterTheLinesReadBeforeIt) {
+    // A long pass reads on a thread of its own. While the parser waits for the lock, that thread
+    // reads on and then fails: the reads it finished must still be applied, before the failure.
+    auto files = std::make_shared<FakeFiles>();
+    auto file = std::make_shared<FakeFile>();
+    const std::string lines =
+        ProLine(1, 0) + "[FILE_READ]|t|x|1|" + std::string(3000, 'f') + "|h\r\n";
+    file->size = 16u << 20;
+    file->pattern = lines;
+    std::atomic<bool> started{false};
+    std::atomic<bool> held{false};
+    std::atomic<bool> failed{false};
+    uint64_t readBeforeFailure = 0;
+    file->onRead = [&] {
+        if (file->reads == 0) {
+            started = true;
+            while (!held) {
+                std::this_thread::sleep_for(1ms);
+            }
+        } else if (file->reads == 3) {
+            // Fewer reads than the thread may be ahead: it gets here even when the parser waits
+            // for the lock before taking the first.
+            readBeforeFailure = file->bytesRead;
+            failed = true;
+            throw std::bad_alloc();
+        }
+    };
+    files->files["a.log"] = file;
+    LogAnalyzer analyzer(FastSeams(files));
+    analyzer.SetLogPath("a.log");
+    const uint64_t ticket = analyzer.Wake();
+    while (!started) {
+        std::this_thread::sleep_for(1ms);
+    }
+    {
+        const auto guard = analyzer.Store().Read();
+        held = true;
+        while (!failed) {
+            std::this_thread::sleep_for(1ms);
+        }
+        std::this_thread::sleep_for(20ms);  // the reading thread ends
+    }
+    ASSERT_TRUE(analyzer.WaitForWake(ticket));
+    EXPECT_EQ(analyzer.Problem(), LogAnalyzer::LogProblem::ReadFailed);
+    const WholeLines expected = WholeLinesIn(lines, readBeforeFailure);
+    EXPECT_EQ(analyzer.Counts().lines, expected.lines);
+    const auto guard = analyzer.Store().Read();
+    EXPECT_EQ(analyzer.ReadOffset(), expected.bytes);
 }
 
 TEST(Follower, OnlyARegularFileIsRead) {
