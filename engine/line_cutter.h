@@ -33,6 +33,8 @@ CutLine CutLogLine(std::string_view line);
 
 // Whole lines read in one step, with the bytes they point into.
 struct CutChunk {
+    // A chunk with lines has a read's worth of room or more, always on the heap: moving the chunk
+    // (to and from the reading thread) moves the bytes' block, and the lines' views stay valid.
     std::string text;
     std::vector<CutLine> lines;
     // The file's offset just past the chunk's last CR LF (where the unparsed rest begins), and how
